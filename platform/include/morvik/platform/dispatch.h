@@ -1,0 +1,3 @@
+// Umbrella header of the dispatch layer.
+#pragma once
+#include <morvik/platform/dispatch/Dispatch.h>

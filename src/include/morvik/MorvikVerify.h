@@ -1,0 +1,2 @@
+// Morvik Verify for C++: the SDK's umbrella header.
+#pragma once
