@@ -1,2 +1,10 @@
 // Morvik Verify for C++: the SDK's umbrella header.
 #pragma once
+
+#include "morvik/api/models/DecodingError.h"
+#include "morvik/api/models/DocumentVerificationData.h"
+#include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
+#include "morvik/flow/IDDocumentType.h"
+#include "morvik/support/ConnectivityMonitor.h"
+#include "morvik/support/LoadingOverlay.h"

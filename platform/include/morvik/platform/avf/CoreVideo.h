@@ -18,7 +18,7 @@ inline constexpr OSType kCVPixelFormatType_32BGRA = 0x42475241;                 
 
 struct CVPlane {
   const std::uint8_t* base = nullptr;
-  std::size_t width = 0;        // in samples of this plane (CbCr pairs count once)
+  std::size_t width = 0;  // in samples of this plane (CbCr pairs count once)
   std::size_t height = 0;
   std::size_t bytesPerRow = 0;
 };

@@ -17,6 +17,16 @@
 //   hand, so nothing sleeps for an animation or a delay.
 // - Blocks must not throw; an exception escaping a block terminates the
 //   process with a message naming the queue.
+// - Dropping the last handle of a queue never loses work: blocks already
+//   submitted (and timers aimed at it) still run, in order; the queue's state
+//   goes with the last of them.
+// - sync() on a queue other than the main one runs the block on the calling
+//   thread once the queue's turn comes (as the platform does); sync() onto
+//   the main queue runs the block on the main thread.
+// - Global queues ignore the barrier flag (as the platform's do).
+// - Workers come from one elastic pool: about one per core at once, more
+//   when every worker is blocked (a semaphore wait, a sync onto the main
+//   queue), idle ones exit. An idle serial queue holds no thread.
 #pragma once
 
 #include <chrono>
@@ -92,6 +102,8 @@ class DispatchQueue {
   bool isMain() const;
 
   void async(Block block, DispatchWorkItemFlags flags = DispatchWorkItemFlags::none) const;
+  // A deadline already passed releases the block at once (also with the
+  // manual clock); distantFuture never does.
   void asyncAfter(DispatchTime deadline, Block block) const;
 
   // Runs the block on this queue and waits for it. On a concurrent queue
@@ -155,7 +167,9 @@ class MainLoop {
  public:
   // Runs main-queue blocks and due main-queue timers until stop() is called.
   static void run();
-  // Asks run() to return after the block it is running; callable from any thread.
+  // Asks run() to return after the block it is running; callable from any
+  // thread. A stop() before run() makes the next run() return at once; each
+  // run() consumes the request.
   static void stop();
   // Pumps the main queue until the predicate (checked on the main thread
   // between blocks) holds or the timeout in seconds of real time passes.

@@ -82,7 +82,7 @@ struct CGAffineTransform {
   CGAffineTransform translatedBy(CGFloat tx, CGFloat ty) const;
   CGAffineTransform rotated(CGFloat angle) const;
   CGAffineTransform concatenating(const CGAffineTransform& t2) const;  // this, then t2
-  CGAffineTransform inverted() const;  // itself when not invertible
+  CGAffineTransform inverted() const;                                  // itself when not invertible
 
   friend bool operator==(const CGAffineTransform&, const CGAffineTransform&) = default;
 };

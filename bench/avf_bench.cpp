@@ -1,0 +1,134 @@
+// Capture-stack costs per frame at camera resolution (1920x1080 NV12).
+#include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <opencv2/core.hpp>
+
+#include "fixtures/camera/CameraTestSupport.h"
+#include "fixtures/generators/Generators.h"
+#include "morvik/platform/avf.h"
+#include "morvik/platform/coreimage.h"
+
+using namespace avf;
+
+namespace {
+
+class NullDelegate : public AVCaptureVideoDataOutputSampleBufferDelegate {};
+
+struct BenchRig {
+  std::shared_ptr<VirtualCamera> camera;
+  std::shared_ptr<AVCaptureSession> session = AVCaptureSession::make();
+  std::shared_ptr<AVCaptureVideoDataOutput> video = AVCaptureVideoDataOutput::make();
+  std::shared_ptr<AVCapturePhotoOutput> photo = AVCapturePhotoOutput::make();
+  std::shared_ptr<NullDelegate> delegate = std::make_shared<NullDelegate>();
+  dispatch::DispatchQueue queue{"bench.video"};
+
+  explicit BenchRig(FrameGenerator generator) {
+    VirtualCameraOptions o;
+    o.stepMode = true;
+    camera = VirtualCamera::registerGenerator(std::move(generator), o);
+    session->addInput(AVCaptureDeviceInput::make(camera->device()));
+    session->addOutput(video);
+    session->addOutput(photo);
+    video->setSampleBufferDelegate(delegate, queue);
+    session->startRunning();
+  }
+  ~BenchRig() {
+    session->stopRunning();
+    camera->unregister();
+  }
+};
+
+cv::Mat cardFrame() {
+  fixtures::generators::CardFrameOptions o;
+  o.content = fixtures::generators::CardContent::pdf417;
+  return fixtures::generators::makeCardFrame(o).bgr;
+}
+
+void BM_DeliverNV12Frame(benchmark::State& state) {
+  auto nv12 = fixtures::generators::toNV12(cardFrame());
+  BenchRig rig([nv12](std::int64_t) { return VirtualFrame(nv12); });
+  if (state.range(0) == 1)
+    rig.video->connection(AVMediaType::video)->setVideoOrientation(AVCaptureVideoOrientation::portrait);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(rig.camera->deliverNextFrame());
+    rig.queue.sync([] {});
+  }
+}
+BENCHMARK(BM_DeliverNV12Frame)->Arg(0)->Arg(1)->ArgName("portraitBuffers")->Unit(benchmark::kMillisecond);
+
+void BM_DeliverBGRFrame(benchmark::State& state) {
+  auto frame = fixtures::camera::bgrFrame(cardFrame());
+  BenchRig rig([frame](std::int64_t) { return VirtualFrame(frame); });
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(rig.camera->deliverNextFrame());
+    rig.queue.sync([] {});
+  }
+}
+BENCHMARK(BM_DeliverBGRFrame)->Unit(benchmark::kMillisecond);
+
+void BM_PhotoJPEG(benchmark::State& state) {
+  auto nv12 = fixtures::generators::toNV12(cardFrame());
+  BenchRig rig([nv12](std::int64_t) { return VirtualFrame(nv12); });
+  rig.camera->deliverNextFrame();
+  for (auto _ : state) {
+    auto delegate = std::make_shared<fixtures::camera::PhotoCollector>();
+    rig.photo->capturePhoto(AVCapturePhotoSettings::make(), delegate);
+    delegate->wait();
+    benchmark::DoNotOptimize(delegate->photo());
+  }
+}
+BENCHMARK(BM_PhotoJPEG)->Unit(benchmark::kMillisecond);
+
+class MetadataSignal : public AVCaptureMetadataOutputObjectsDelegate {
+ public:
+  void metadataOutput(AVCaptureOutput&, const std::vector<std::shared_ptr<AVMetadataObject>>& objects,
+                      AVCaptureConnection&) override {
+    std::lock_guard lock(m);
+    found += objects.empty() ? 0 : 1;
+    cv.notify_all();
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  int found = 0;
+};
+
+void BM_MetadataPDF417(benchmark::State& state) {
+  auto nv12 = fixtures::generators::toNV12(cardFrame());
+  BenchRig rig([nv12](std::int64_t) { return VirtualFrame(nv12); });
+  auto metadata = AVCaptureMetadataOutput::make();
+  auto signal = std::make_shared<MetadataSignal>();
+  dispatch::DispatchQueue q("bench.metadata");
+  rig.session->addOutput(metadata);
+  metadata->setMetadataObjectTypes({AVMetadataObjectTypePDF417Code});
+  metadata->setMetadataObjectsDelegate(signal, q);
+  for (auto _ : state) {
+    int before;
+    {
+      std::lock_guard lock(signal->m);
+      before = signal->found;
+    }
+    rig.camera->deliverNextFrame();
+    std::unique_lock lock(signal->m);
+    if (!signal->cv.wait_for(lock, std::chrono::seconds(5), [&] { return signal->found > before; })) {
+      state.SkipWithError("no code found");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_MetadataPDF417)->Unit(benchmark::kMillisecond);
+
+void BM_CIContextCropFromNV12(benchmark::State& state) {
+  coreimage::CIImage image(fixtures::generators::toNV12(cardFrame()));
+  coreimage::CIContext context;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(context.createCGImage(image, quartz::CGRect::make(200, 150, 1400, 800)));
+  }
+}
+BENCHMARK(BM_CIContextCropFromNV12)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

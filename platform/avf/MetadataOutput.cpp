@@ -1,0 +1,335 @@
+// Metadata output: machine-readable codes (ZXing) and faces (Vision), found
+// on the output's own worker so that frame delivery never waits for them.
+#define ZX_USE_UTF8 1  // text() as UTF-8 std::string
+#include <ZXing/BarcodeFormat.h>
+#include <ZXing/DecodeHints.h>
+#include <ZXing/ReadBarcode.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "Internal.h"
+#include "morvik/platform/avf/AVCaptureOutputs.h"
+#include "morvik/platform/vision/Vision.h"
+
+namespace avf {
+
+namespace detail {
+
+struct MetadataState {
+  std::mutex m;
+  std::vector<AVMetadataObjectType> types;
+  quartz::CGRect roi = quartz::CGRect::make(0, 0, 1, 1);
+  std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate;
+  std::optional<dispatch::DispatchQueue> queue;
+  bool reportedObjects = false;  // the last report held objects
+  std::atomic<bool> busy{false};
+  std::atomic<std::uint64_t> analysed{0}, skipped{0};
+  std::int64_t nextFaceID = 1;
+  dispatch::DispatchQueue worker{"avf.metadata.worker", {false, dispatch::DispatchQoS::utility}};
+  DeliveryGate gate;
+};
+
+namespace {
+
+using Objects = std::vector<std::shared_ptr<AVMetadataObject>>;
+
+struct Region {
+  cv::Mat grey;                               // view of the luma plane inside the region of interest
+  int x0 = 0, y0 = 0, width = 1, height = 1;  // full frame size
+};
+
+quartz::CGRect boundsOf(const std::vector<cv::Point2f>& pts, const Region& r) {
+  float minX = 1e9f, minY = 1e9f, maxX = -1e9f, maxY = -1e9f;
+  for (const auto& p : pts) {
+    minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+  }
+  const double w = r.width, h = r.height;
+  return quartz::CGRect::make(std::clamp(minX / w, 0.0, 1.0), std::clamp(minY / h, 0.0, 1.0),
+                              std::clamp((maxX - minX) / w, 0.0, 1.0),
+                              std::clamp((maxY - minY) / h, 0.0, 1.0));
+}
+
+std::vector<cv::Point2f> cornersOf(const ZXing::Result& result) {
+  std::vector<cv::Point2f> pts;
+  for (const auto& p : result.position()) pts.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y));
+  return pts;
+}
+
+ZXing::Results decode(const cv::Mat& grey, ZXing::BarcodeFormats formats, bool tryHarder) {
+  if (!grey.isContinuous() && grey.step[0] == 0) return {};
+  ZXing::ImageView view(grey.data, grey.cols, grey.rows, ZXing::ImageFormat::Lum,
+                        static_cast<int>(grey.step[0]));
+  ZXing::DecodeHints hints;
+  hints.setFormats(formats);
+  hints.setTryRotate(true);  // the sensor is landscape; codes are often turned 90 degrees
+  hints.setTryHarder(tryHarder);
+  return ZXing::ReadBarcodes(view, hints);
+}
+
+// The largest convex quadrilateral in the image (a card), in image pixels.
+std::optional<std::array<cv::Point2f, 4>> findCard(const cv::Mat& grey) {
+  const double scale = 640.0 / std::max(grey.cols, 1);
+  cv::Mat small, edges;
+  cv::resize(grey, small, cv::Size(), scale, scale, cv::INTER_AREA);
+  cv::GaussianBlur(small, small, cv::Size(5, 5), 0);
+  cv::Canny(small, edges, 40, 120);
+  cv::dilate(edges, edges, cv::Mat());
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(edges, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+  double best = 0.05 * small.cols * small.rows;
+  std::optional<std::array<cv::Point2f, 4>> found;
+  for (const auto& c : contours) {
+    std::vector<cv::Point> poly;
+    cv::approxPolyDP(c, poly, 0.03 * cv::arcLength(c, true), true);
+    if (poly.size() != 4 || !cv::isContourConvex(poly)) continue;
+    const double area = std::fabs(cv::contourArea(poly));
+    if (area <= best) continue;
+    best = area;
+    std::array<cv::Point2f, 4> q;
+    for (int i = 0; i < 4; ++i) q[i] = cv::Point2f(poly[i].x / scale, poly[i].y / scale);
+    found = q;
+  }
+  return found;
+}
+
+// Orders corners top-left, top-right, bottom-right, bottom-left.
+std::array<cv::Point2f, 4> ordered(std::array<cv::Point2f, 4> q) {
+  std::array<cv::Point2f, 4> out;
+  auto sum = [](const cv::Point2f& p) { return p.x + p.y; };
+  auto diff = [](const cv::Point2f& p) { return p.y - p.x; };
+  out[0] = *std::min_element(q.begin(), q.end(), [&](auto& a, auto& b) { return sum(a) < sum(b); });
+  out[2] = *std::max_element(q.begin(), q.end(), [&](auto& a, auto& b) { return sum(a) < sum(b); });
+  out[1] = *std::min_element(q.begin(), q.end(), [&](auto& a, auto& b) { return diff(a) < diff(b); });
+  out[3] = *std::max_element(q.begin(), q.end(), [&](auto& a, auto& b) { return diff(a) < diff(b); });
+  return out;
+}
+
+void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, CMTime time, Objects& out) {
+  ZXing::BarcodeFormats formats;
+  if (std::count(types.begin(), types.end(), AVMetadataObjectTypePDF417Code))
+    formats |= ZXing::BarcodeFormat::PDF417;
+  if (std::count(types.begin(), types.end(), AVMetadataObjectTypeQRCode))
+    formats |= ZXing::BarcodeFormat::QRCode;
+  if (formats.empty()) return;
+  auto add = [&](const ZXing::Result& result, std::vector<cv::Point2f> pts) {
+    for (auto& p : pts) p += cv::Point2f(static_cast<float>(r.x0), static_cast<float>(r.y0));
+    const auto type = result.format() == ZXing::BarcodeFormat::PDF417 ? AVMetadataObjectTypePDF417Code
+                                                                      : AVMetadataObjectTypeQRCode;
+    std::vector<quartz::CGPoint> corners;
+    for (const auto& p : pts)
+      corners.push_back({p.x / static_cast<double>(r.width), p.y / static_cast<double>(r.height)});
+    out.push_back(std::make_shared<AVMetadataMachineReadableCodeObject>(type, boundsOf(pts, r), time,
+                                                                        result.text(), std::move(corners)));
+  };
+  // A card in view is straightened first: decoding a flat card of about
+  // 1000 px is far cheaper than the whole frame and survives tilt and
+  // rotation; the whole frame is searched when that finds nothing.
+  if (auto card = findCard(r.grey)) {
+    const auto q = ordered(*card);
+    const double top = cv::norm(q[1] - q[0]), side = cv::norm(q[3] - q[0]);
+    if (top >= 1 && side >= 1) {
+      const bool wide = top >= side;
+      const int outW = wide ? 1000 : static_cast<int>(1000 * top / side);
+      const int outH = wide ? static_cast<int>(1000 * side / top) : 1000;
+      const std::array<cv::Point2f, 4> dst = {cv::Point2f(0, 0), cv::Point2f(static_cast<float>(outW), 0),
+                                              cv::Point2f(static_cast<float>(outW), static_cast<float>(outH)),
+                                              cv::Point2f(0, static_cast<float>(outH))};
+      const cv::Mat h = cv::getPerspectiveTransform(q.data(), dst.data());
+      cv::Mat flat;
+      cv::warpPerspective(r.grey, flat, h, cv::Size(outW, outH), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+      const cv::Mat back = h.inv();
+      bool any = false;
+      for (const auto& result : decode(flat, formats, true)) {
+        if (!result.isValid()) continue;
+        std::vector<cv::Point2f> pts = cornersOf(result), mapped;
+        cv::perspectiveTransform(pts, mapped, back);
+        add(result, mapped);
+        any = true;
+      }
+      if (any) return;
+    }
+  }
+  for (const auto& result : decode(r.grey, formats, false)) {
+    if (result.isValid()) add(result, cornersOf(result));
+  }
+}
+
+void findFaces(const CVPixelBufferRef& buffer, const Region& r, CMTime time, MetadataState& state,
+               Objects& out) {
+  using O = quartz::CGImagePropertyOrientation;
+  // The sensor region of interest (top-left origin), as a box.
+  const double rx = static_cast<double>(r.x0) / r.width, ry = static_cast<double>(r.y0) / r.height;
+  const double rw = static_cast<double>(r.grey.cols) / r.width,
+               rh = static_cast<double>(r.grey.rows) / r.height;
+  // Faces are found upright only, and a phone is mostly held in portrait:
+  // look in the portrait view of the sensor first, then in the landscape one.
+  for (const O orientation : {O::right, O::up}) {
+    vision::VNImageRequestHandler handler(buffer, orientation);
+    vision::VNDetectFaceLandmarksRequest faces;
+    // Vision's coordinates: normalised to the oriented image, origin lower left.
+    faces.regionOfInterest = orientation == O::up
+                                 ? quartz::CGRect::make(rx, 1.0 - ry - rh, rw, rh)
+                                 : quartz::CGRect::make(1.0 - ry - rh, 1.0 - rx - rw, rh, rw);
+    if (!handler.perform({&faces}) || faces.results().empty()) continue;
+    for (const auto& face : faces.results()) {
+      const auto& b = face.boundingBox;
+      const quartz::CGRect bounds =
+          orientation == O::up
+              ? quartz::CGRect::make(b.origin.x, 1.0 - b.origin.y - b.size.height, b.size.width,
+                                     b.size.height)
+              : quartz::CGRect::make(1.0 - b.origin.y - b.size.height, 1.0 - b.origin.x - b.size.width,
+                                     b.size.height, b.size.width);
+      std::int64_t id = 0;
+      {
+        std::lock_guard lock(state.m);
+        id = state.nextFaceID++;
+      }
+      auto object = std::make_shared<AVMetadataFaceObject>(bounds, time, id);
+      if (face.roll) object->rollAngle = *face.roll * 180.0 / M_PI;
+      if (face.yaw) object->yawAngle = *face.yaw * 180.0 / M_PI;
+      out.push_back(std::move(object));
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+}  // namespace detail
+
+AVCaptureMetadataOutput::AVCaptureMetadataOutput() : state_(std::make_shared<detail::MetadataState>()) {}
+AVCaptureMetadataOutput::~AVCaptureMetadataOutput() = default;
+
+std::shared_ptr<AVCaptureMetadataOutput> AVCaptureMetadataOutput::make() {
+  return std::shared_ptr<AVCaptureMetadataOutput>(new AVCaptureMetadataOutput());
+}
+
+std::vector<AVMetadataObjectType> AVCaptureMetadataOutput::availableMetadataObjectTypes() const {
+  return {AVMetadataObjectTypePDF417Code, AVMetadataObjectTypeQRCode, AVMetadataObjectTypeFace};
+}
+
+std::vector<AVMetadataObjectType> AVCaptureMetadataOutput::metadataObjectTypes() const {
+  std::lock_guard lock(state_->m);
+  return state_->types;
+}
+
+void AVCaptureMetadataOutput::setMetadataObjectTypes(const std::vector<AVMetadataObjectType>& types) {
+  const auto available = availableMetadataObjectTypes();
+  std::vector<AVMetadataObjectType> kept;
+  for (const auto& t : types) {
+    if (std::find(available.begin(), available.end(), t) != available.end() &&
+        std::find(kept.begin(), kept.end(), t) == kept.end()) {
+      kept.push_back(t);
+    }
+  }
+  std::lock_guard lock(state_->m);
+  state_->types = std::move(kept);
+}
+
+quartz::CGRect AVCaptureMetadataOutput::rectOfInterest() const {
+  std::lock_guard lock(state_->m);
+  return state_->roi;
+}
+
+void AVCaptureMetadataOutput::setRectOfInterest(const quartz::CGRect& rect) {
+  std::lock_guard lock(state_->m);
+  state_->roi = rect.intersection(quartz::CGRect::make(0, 0, 1, 1));
+}
+
+void AVCaptureMetadataOutput::setMetadataObjectsDelegate(
+    const std::shared_ptr<AVCaptureMetadataOutputObjectsDelegate>& delegate,
+    const dispatch::DispatchQueue& queue) {
+  std::lock_guard lock(state_->m);
+  state_->delegate = delegate;
+  state_->queue = delegate ? std::optional<dispatch::DispatchQueue>(queue) : std::nullopt;
+}
+
+void AVCaptureMetadataOutput::setMetadataObjectsDelegate(std::nullptr_t) {
+  std::lock_guard lock(state_->m);
+  state_->delegate.reset();
+  state_->queue.reset();
+}
+
+std::uint64_t AVCaptureMetadataOutput::analysedFrameCount() const { return state_->analysed.load(); }
+std::uint64_t AVCaptureMetadataOutput::skippedFrameCount() const { return state_->skipped.load(); }
+
+void AVCaptureMetadataOutput::sessionStarted() {
+  state_->gate.open();
+  std::lock_guard lock(state_->m);
+  state_->reportedObjects = false;
+}
+
+void AVCaptureMetadataOutput::sessionStopping() { state_->gate.close(); }
+
+void AVCaptureMetadataOutput::handleFrame(const CMSampleBufferRef& frame,
+                                          const std::shared_ptr<AVCaptureConnection>& connection) {
+  auto state = state_;
+  std::vector<AVMetadataObjectType> types;
+  quartz::CGRect roi;
+  {
+    std::lock_guard lock(state->m);
+    if (state->types.empty() || !state->queue || state->delegate.expired()) return;
+    types = state->types;
+    roi = state->roi;
+  }
+  const auto& image = frame->imageBuffer();
+  if (!image || image->planeCount() != 2 || roi.isEmpty()) return;
+  if (state->busy.exchange(true)) {
+    state->skipped.fetch_add(1);  // the worker is still on an earlier frame
+    return;
+  }
+  std::weak_ptr<AVCaptureMetadataOutput> weakSelf =
+      std::static_pointer_cast<AVCaptureMetadataOutput>(shared_from_this());
+  const std::uint64_t run = state->gate.run();
+  state->worker.async([state, weakSelf, frame, connection, types, roi, run] {
+    const auto& image = frame->imageBuffer();
+    const auto& y = image->plane(0);
+    detail::Region region;
+    region.width = static_cast<int>(y.width);
+    region.height = static_cast<int>(y.height);
+    cv::Mat full(region.height, region.width, CV_8UC1, const_cast<std::uint8_t*>(y.base), y.bytesPerRow);
+    const cv::Rect r(static_cast<int>(roi.minX() * region.width),
+                     static_cast<int>(roi.minY() * region.height),
+                     std::max(1, static_cast<int>(roi.width() * region.width)),
+                     std::max(1, static_cast<int>(roi.height() * region.height)));
+    const cv::Rect clipped = r & cv::Rect(0, 0, region.width, region.height);
+    region.grey = full(clipped);
+    region.x0 = clipped.x;
+    region.y0 = clipped.y;
+    detail::Objects objects;
+    if (!region.grey.empty()) {
+      detail::findCodes(region, types, frame->presentationTimeStamp(), objects);
+      if (std::count(types.begin(), types.end(), AVMetadataObjectTypeFace)) {
+        detail::findFaces(image, region, frame->presentationTimeStamp(), *state, objects);
+      }
+    }
+    state->analysed.fetch_add(1);
+    std::optional<dispatch::DispatchQueue> queue;
+    std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate;
+    {
+      std::lock_guard lock(state->m);
+      const bool report = !objects.empty() || state->reportedObjects;
+      state->reportedObjects = !objects.empty();
+      if (report) {
+        queue = state->queue;
+        delegate = state->delegate;
+      }
+    }
+    state->busy.store(false);
+    if (!queue) return;
+    queue->async([state, weakSelf, delegate, connection, objects = std::move(objects), run] {
+      if (!state->gate.enter(run)) return;
+      auto d = delegate.lock();
+      auto o = weakSelf.lock();
+      if (d && o) d->metadataOutput(*o, objects, *connection);
+      state->gate.exit();
+    });
+  });
+}
+
+}  // namespace avf

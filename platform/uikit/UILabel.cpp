@@ -1,0 +1,216 @@
+#include "morvik/platform/uikit/UILabel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "uikit/LayoutEngine.h"
+
+namespace uikit {
+
+namespace {
+// Byte length of the UTF-8 sequence that starts with `lead`.
+std::size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead >> 5) == 0x6) return 2;
+  if ((lead >> 4) == 0xE) return 3;
+  if ((lead >> 3) == 0x1E) return 4;
+  return 1;  // stray continuation byte: count it alone
+}
+
+std::size_t glyphCount(const std::string& s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); i += sequenceLength(static_cast<unsigned char>(s[i]))) ++n;
+  return n;
+}
+
+std::vector<std::string> splitGlyphs(const std::string& s) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t len = std::min(sequenceLength(static_cast<unsigned char>(s[i])), s.size() - i);
+    out.push_back(s.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
+void wrapParagraph(const std::string& paragraph, const UIFont& font, CGFloat maxWidth,
+                   std::vector<std::string>& lines) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : paragraph) {
+    if (c == ' ') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  if (words.empty()) {
+    lines.emplace_back();
+    return;
+  }
+  std::string line;
+  auto flush = [&] {
+    lines.push_back(line);
+    line.clear();
+  };
+  for (const auto& w : words) {
+    std::string candidate = line.empty() ? w : line + " " + w;
+    if (textWidth(candidate, font) <= maxWidth + 1e-9) {
+      line = candidate;
+      continue;
+    }
+    if (!line.empty()) flush();
+    if (textWidth(w, font) <= maxWidth + 1e-9) {
+      line = w;
+      continue;
+    }
+    // A word wider than the line breaks between characters.
+    for (const auto& g : splitGlyphs(w)) {
+      if (!line.empty() && textWidth(line + g, font) > maxWidth + 1e-9) flush();
+      line += g;
+    }
+  }
+  if (!line.empty()) flush();
+}
+}  // namespace
+
+CGFloat textWidth(const std::string& text, const UIFont& font) {
+  return static_cast<CGFloat>(glyphCount(text)) * font.averageAdvance();
+}
+
+TextLayout layoutText(const std::string& text, const UIFont& font, int numberOfLines, CGFloat maxWidth) {
+  TextLayout out;
+  if (text.empty()) return out;
+  if (numberOfLines == 1) {
+    out.lines.push_back(text);
+  } else {
+    std::size_t start = 0;
+    for (;;) {
+      std::size_t nl = text.find('\n', start);
+      std::string paragraph = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+      if (std::isinf(maxWidth) || maxWidth <= 0) {
+        out.lines.push_back(paragraph);
+      } else {
+        wrapParagraph(paragraph, font, maxWidth, out.lines);
+      }
+      if (nl == std::string::npos) break;
+      start = nl + 1;
+    }
+    if (numberOfLines > 0 && out.lines.size() > static_cast<std::size_t>(numberOfLines)) {
+      out.lines.resize(static_cast<std::size_t>(numberOfLines));
+    }
+  }
+  CGFloat width = 0;
+  for (const auto& l : out.lines) width = std::max(width, textWidth(l, font));
+  if (numberOfLines != 1 && !std::isinf(maxWidth) && maxWidth > 0) width = std::min(width, maxWidth);
+  out.size = {width, static_cast<CGFloat>(out.lines.size()) * font.lineHeight()};
+  return out;
+}
+
+UILabel::UILabel(const CGRect& frame) : UIView(frame) { setUserInteractionEnabled(false); }
+
+std::string UILabel::displayText() const {
+  if (attributedText_) return attributedText_->string();
+  return text_.value_or("");
+}
+
+void UILabel::setText(std::optional<std::string> text) {
+  checkThread("UILabel::setText");
+  text_ = std::move(text);
+  attributedText_.reset();
+  invalidateIntrinsicContentSize();
+}
+
+void UILabel::setAttributedText(std::optional<foundation::NSAttributedString> text) {
+  checkThread("UILabel::setAttributedText");
+  attributedText_ = std::move(text);
+  if (attributedText_) {
+    text_ = attributedText_->string();
+  } else {
+    text_.reset();
+  }
+  invalidateIntrinsicContentSize();
+}
+
+void UILabel::setFont(const UIFont& font) {
+  checkThread("UILabel::setFont");
+  font_ = font;
+  invalidateIntrinsicContentSize();
+}
+
+void UILabel::setTextColor(const UIColor& color) {
+  checkThread("UILabel::setTextColor");
+  textColor_ = color;
+}
+
+void UILabel::setTextAlignment(NSTextAlignment alignment) {
+  checkThread("UILabel::setTextAlignment");
+  textAlignment_ = alignment;
+}
+
+void UILabel::setNumberOfLines(int lines) {
+  checkThread("UILabel::setNumberOfLines");
+  numberOfLines_ = std::max(0, lines);
+  invalidateIntrinsicContentSize();
+}
+
+void UILabel::setLineBreakMode(NSLineBreakMode mode) {
+  checkThread("UILabel::setLineBreakMode");
+  lineBreakMode_ = mode;
+}
+
+void UILabel::setAdjustsFontSizeToFitWidth(bool adjusts) {
+  checkThread("UILabel::setAdjustsFontSizeToFitWidth");
+  adjustsFontSize_ = adjusts;
+}
+
+void UILabel::setMinimumScaleFactor(CGFloat factor) {
+  checkThread("UILabel::setMinimumScaleFactor");
+  minimumScaleFactor_ = std::clamp(factor, 0.0, 1.0);
+}
+
+void UILabel::setPreferredMaxLayoutWidth(CGFloat width) {
+  checkThread("UILabel::setPreferredMaxLayoutWidth");
+  preferredMaxLayoutWidth_ = std::max(0.0, width);
+  invalidateIntrinsicContentSize();
+}
+
+void UILabel::setEnabled(bool enabled) {
+  checkThread("UILabel::setEnabled");
+  enabled_ = enabled;
+}
+
+CGSize UILabel::sizeThatFits(const CGSize& size) const {
+  CGFloat width = size.width > 0 ? size.width : std::numeric_limits<CGFloat>::infinity();
+  return layoutText(displayText(), font_, numberOfLines_, width).size;
+}
+
+CGSize UILabel::intrinsicContentSize() const {
+  CGFloat width = numberOfLines_ != 1 && preferredMaxLayoutWidth_ > 0
+                      ? preferredMaxLayoutWidth_
+                      : std::numeric_limits<CGFloat>::infinity();
+  return layoutText(displayText(), font_, numberOfLines_, width).size;
+}
+
+std::vector<std::string> UILabel::renderedLines() const {
+  return layoutText(displayText(), font_, numberOfLines_, bounds().width()).lines;
+}
+
+CGFloat UILabel::effectivePointSize() const {
+  CGFloat size = font_.pointSize();
+  if (!adjustsFontSize_ || numberOfLines_ != 1) return size;
+  CGFloat needed = textWidth(displayText(), font_);
+  CGFloat available = bounds().width();
+  if (needed <= available || needed <= 0) return size;
+  CGFloat scale = std::max(available / needed, minimumScaleFactor_);
+  return size * scale;
+}
+
+std::string UILabel::descriptionFields() const {
+  if (!text_) return {};
+  return "; text = '" + *text_ + "'";
+}
+
+}  // namespace uikit

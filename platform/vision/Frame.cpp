@@ -1,0 +1,249 @@
+#include "vision/Frame.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace vision::detail {
+
+using quartz::CGImagePropertyOrientation;
+
+namespace {
+
+bool swapsAxes(CGImagePropertyOrientation o) {
+  auto v = static_cast<std::uint32_t>(o);
+  return v >= 5 && v <= 8;
+}
+
+VNError invalid(std::string text) { return VNError{VNError::Code::invalidImage, std::move(text)}; }
+
+}  // namespace
+
+cv::Mat orient(const cv::Mat& src, CGImagePropertyOrientation o) {
+  cv::Mat dst;
+  switch (o) {
+    case CGImagePropertyOrientation::up:
+      return src;
+    case CGImagePropertyOrientation::upMirrored:
+      cv::flip(src, dst, 1);
+      break;
+    case CGImagePropertyOrientation::down:
+      cv::rotate(src, dst, cv::ROTATE_180);
+      break;
+    case CGImagePropertyOrientation::downMirrored:
+      cv::flip(src, dst, 0);
+      break;
+    case CGImagePropertyOrientation::leftMirrored:
+      cv::transpose(src, dst);
+      break;
+    case CGImagePropertyOrientation::right:
+      cv::rotate(src, dst, cv::ROTATE_90_CLOCKWISE);
+      break;
+    case CGImagePropertyOrientation::rightMirrored: {
+      cv::Mat t;
+      cv::transpose(src, t);
+      cv::flip(t, dst, -1);
+      break;
+    }
+    case CGImagePropertyOrientation::left:
+      cv::rotate(src, dst, cv::ROTATE_90_COUNTERCLOCKWISE);
+      break;
+  }
+  return dst;
+}
+
+Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientation) {
+  setOrientation(orientation);
+  if (!problem_ && !buffer) problem_ = invalid("no pixel buffer");
+  if (problem_) return;
+  const auto fmt = buffer->pixelFormatType();
+  const int w = static_cast<int>(buffer->width()), h = static_cast<int>(buffer->height());
+  if (w <= 0 || h <= 0 || buffer->planeCount() < 1) {
+    problem_ = invalid("empty pixel buffer");
+    return;
+  }
+  const auto& p0 = buffer->plane(0);
+  if (fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
+      fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
+    if (!p0.base || p0.width < std::size_t(w) || p0.height < std::size_t(h) ||
+        p0.bytesPerRow < std::size_t(w)) {
+      problem_ = invalid("NV12 pixel buffer without a usable luma plane");
+      return;
+    }
+    rawView_ = cv::Mat(h, w, CV_8UC1, const_cast<std::uint8_t*>(p0.base), p0.bytesPerRow);
+  } else if (fmt == avf::kCVPixelFormatType_32BGRA) {
+    if (!p0.base || p0.bytesPerRow < std::size_t(w) * 4 || p0.height < std::size_t(h)) {
+      problem_ = invalid("BGRA pixel buffer without usable pixels");
+      return;
+    }
+    rawView_ = cv::Mat(h, w, CV_8UC4, const_cast<std::uint8_t*>(p0.base), p0.bytesPerRow);
+    rawCode_ = cv::COLOR_BGRA2GRAY;
+  } else {
+    problem_ = invalid("unsupported pixel format");
+    return;
+  }
+  keepAlive_ = buffer;
+  rawSize_ = {w, h};
+  orientedSize_ = swapsAxes(orientation_) ? cv::Size(h, w) : cv::Size(w, h);
+}
+
+Frame::Frame(quartz::CGImageRef image, CGImagePropertyOrientation orientation) {
+  setOrientation(orientation);
+  if (!problem_ && !image) problem_ = invalid("no image");
+  if (problem_) return;
+  const int w = static_cast<int>(image->width()), h = static_cast<int>(image->height());
+  if (w <= 0 || h <= 0 || !image->data()) {
+    problem_ = invalid("empty image");
+    return;
+  }
+  auto* data = const_cast<std::uint8_t*>(image->data());
+  switch (image->pixelFormat()) {
+    case quartz::CGImagePixelFormat::gray8:
+      if (image->bytesPerRow() < std::size_t(w)) break;
+      rawView_ = cv::Mat(h, w, CV_8UC1, data, image->bytesPerRow());
+      break;
+    case quartz::CGImagePixelFormat::bgra8:
+    case quartz::CGImagePixelFormat::rgba8:
+      if (image->bytesPerRow() < std::size_t(w) * 4) break;
+      rawView_ = cv::Mat(h, w, CV_8UC4, data, image->bytesPerRow());
+      rawCode_ = image->pixelFormat() == quartz::CGImagePixelFormat::bgra8 ? cv::COLOR_BGRA2GRAY
+                                                                           : cv::COLOR_RGBA2GRAY;
+      break;
+  }
+  if (rawView_.empty()) {
+    problem_ = invalid("image rows shorter than its width");
+    return;
+  }
+  keepAlive_ = image;
+  rawSize_ = {w, h};
+  orientedSize_ = swapsAxes(orientation_) ? cv::Size(h, w) : cv::Size(w, h);
+}
+
+void Frame::setOrientation(CGImagePropertyOrientation o) {
+  auto v = static_cast<std::uint32_t>(o);
+  if (v < 1 || v > 8) {
+    problem_ = VNError{VNError::Code::invalidArgument, "invalid image orientation " + std::to_string(v)};
+    return;
+  }
+  orientation_ = o;
+}
+
+const cv::Mat& Frame::rawGrey() {
+  if (rawGrey_.empty()) {
+    if (rawCode_ < 0)
+      rawGrey_ = rawView_;
+    else
+      cv::cvtColor(rawView_, rawGrey_, rawCode_);
+  }
+  return rawGrey_;
+}
+
+cv::Point2f Frame::rawToOriented(cv::Point2f p) const {
+  const float W = float(rawSize_.width), H = float(rawSize_.height);
+  switch (orientation_) {
+    case CGImagePropertyOrientation::up:
+      return p;
+    case CGImagePropertyOrientation::upMirrored:
+      return {W - p.x, p.y};
+    case CGImagePropertyOrientation::down:
+      return {W - p.x, H - p.y};
+    case CGImagePropertyOrientation::downMirrored:
+      return {p.x, H - p.y};
+    case CGImagePropertyOrientation::leftMirrored:
+      return {p.y, p.x};
+    case CGImagePropertyOrientation::right:
+      return {H - p.y, p.x};
+    case CGImagePropertyOrientation::rightMirrored:
+      return {H - p.y, W - p.x};
+    case CGImagePropertyOrientation::left:
+      return {p.y, W - p.x};
+  }
+  return p;
+}
+
+cv::Point2f Frame::orientedToRaw(cv::Point2f p) const {
+  const float W = float(rawSize_.width), H = float(rawSize_.height);
+  switch (orientation_) {
+    case CGImagePropertyOrientation::up:
+      return p;
+    case CGImagePropertyOrientation::upMirrored:
+      return {W - p.x, p.y};
+    case CGImagePropertyOrientation::down:
+      return {W - p.x, H - p.y};
+    case CGImagePropertyOrientation::downMirrored:
+      return {p.x, H - p.y};
+    case CGImagePropertyOrientation::leftMirrored:
+      return {p.y, p.x};
+    case CGImagePropertyOrientation::right:
+      return {p.y, H - p.x};
+    case CGImagePropertyOrientation::rightMirrored:
+      return {W - p.y, H - p.x};
+    case CGImagePropertyOrientation::left:
+      return {W - p.y, p.x};
+  }
+  return p;
+}
+
+Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale) {
+  Crop crop;
+  const cv::Rect2f bounds(0, 0, float(orientedSize_.width), float(orientedSize_.height));
+  const cv::Rect2f r = rect & bounds;
+  if (r.width <= 0 || r.height <= 0) return crop;
+  const cv::Point2f a = orientedToRaw(r.tl()), b = orientedToRaw(r.br());
+  int x0 = std::max(0, int(std::floor(std::min(a.x, b.x)))),
+      y0 = std::max(0, int(std::floor(std::min(a.y, b.y))));
+  int x1 = std::min(rawSize_.width, int(std::ceil(std::max(a.x, b.x))));
+  int y1 = std::min(rawSize_.height, int(std::ceil(std::max(a.y, b.y))));
+  if (x1 <= x0 || y1 <= y0) return crop;
+  cv::Mat part = rawGrey()(cv::Rect(x0, y0, x1 - x0, y1 - y0));
+  cv::Mat resized;
+  const int rw = std::max(1, int(std::lround((x1 - x0) * scale))),
+            rh = std::max(1, int(std::lround((y1 - y0) * scale)));
+  if (rw == part.cols && rh == part.rows)
+    resized = part;
+  else
+    cv::resize(part, resized, {rw, rh}, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+  crop.image = orient(resized, orientation_);
+  const cv::Point2f c = rawToOriented({float(x0), float(y0)}), d = rawToOriented({float(x1), float(y1)});
+  crop.rect = cv::Rect2f(std::min(c.x, d.x), std::min(c.y, d.y), std::abs(d.x - c.x), std::abs(d.y - c.y));
+  crop.sx = crop.image.cols / double(crop.rect.width);
+  crop.sy = crop.image.rows / double(crop.rect.height);
+  return crop;
+}
+
+cv::Rect2f Frame::roiToOriented(const CGRect& roi) const {
+  // Standardise (negative sizes) and clip to the unit square by hand: only plain fields are read.
+  double x0 = roi.origin.x, x1 = roi.origin.x + roi.size.width;
+  double y0 = roi.origin.y, y1 = roi.origin.y + roi.size.height;
+  if (x1 < x0) std::swap(x0, x1);
+  if (y1 < y0) std::swap(y0, y1);
+  x0 = std::max(0.0, x0), y0 = std::max(0.0, y0), x1 = std::min(1.0, x1), y1 = std::min(1.0, y1);
+  if (!(x1 > x0) || !(y1 > y0)) return {};
+  const double W = orientedSize_.width, H = orientedSize_.height;
+  return cv::Rect2f(float(x0 * W), float((1 - y1) * H), float((x1 - x0) * W), float((y1 - y0) * H));
+}
+
+CGPoint Frame::normalised(cv::Point2f p) const {
+  return {double(p.x) / orientedSize_.width, 1.0 - double(p.y) / orientedSize_.height};
+}
+
+CGRect Frame::normalisedRect(const cv::Rect2f& r) const {
+  const double W = orientedSize_.width, H = orientedSize_.height;
+  return CGRect::make(r.x / W, 1.0 - (double(r.y) + r.height) / H, r.width / W, r.height / H);
+}
+
+float Frame::sampleOriented(cv::Point2f p) {
+  const cv::Mat& g = rawGrey();
+  const cv::Point2f q = orientedToRaw(p);
+  const float x = std::clamp(q.x - 0.5f, 0.0f, float(g.cols - 1)),
+              y = std::clamp(q.y - 0.5f, 0.0f, float(g.rows - 1));
+  const int x0 = std::min(int(x), g.cols - 2 < 0 ? 0 : g.cols - 2),
+            y0 = std::min(int(y), g.rows - 2 < 0 ? 0 : g.rows - 2);
+  const int x1 = std::min(x0 + 1, g.cols - 1), y1 = std::min(y0 + 1, g.rows - 1);
+  const float fx = x - x0, fy = y - y0;
+  const auto at = [&](int yy, int xx) { return float(g.at<std::uint8_t>(yy, xx)); };
+  return (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
+         (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
+}
+
+}  // namespace vision::detail

@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+#include <morvik/api/APIManager.h>
+#include <morvik/platform/dispatch.h>
+#include <morvik/platform/foundation/Console.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "ApiTestSupport.h"
+#include "fixtures/server/LoopbackServer.h"
+
+using fixtures::LoopbackServer;
+using fixtures::ScriptedReply;
+using morvik::APIManager;
+using morvik::ImagePart;
+using morvik::Parameters;
+using namespace apitest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kGeneric = "Something went wrong, please Try again later";
+constexpr const char* kSessionExpired = "Session expired. Please login again";
+
+[[maybe_unused]] const auto* const kPathEnvironment =
+    ::testing::AddGlobalTestEnvironment(new SatisfiedPathEnvironment);
+
+class APIManagerTest : public ::testing::TestWithParam<LoopbackServer::Scheme> {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<LoopbackServer>(GetParam());
+    manager_ = APIManager::create(server_->baseURL());
+    manager_->setTrustedCertificateForTesting(server_->caCertificatePEM());
+  }
+
+  Outcome upload(std::array<ImagePart, 3> parts = {}, std::optional<Parameters> params = std::nullopt) {
+    Outcome out;
+    APIManager::Success success;
+    APIManager::Failure failure;
+    bind(out, success, failure);
+    manager_->uploadMultipart(server_->baseURL() + "/upload", std::move(parts), std::move(params), success,
+                              failure);
+    await(out);
+    EXPECT_TRUE(out.finished);
+    EXPECT_EQ(out.calls, 1);
+    EXPECT_TRUE(out.onMainThread) << "outcomes arrive on the main queue";
+    return out;
+  }
+
+  std::unique_ptr<LoopbackServer> server_;
+  std::shared_ptr<APIManager> manager_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Schemes, APIManagerTest,
+                         ::testing::Values(LoopbackServer::Scheme::http, LoopbackServer::Scheme::https),
+                         [](const auto& info) {
+                           return info.param == LoopbackServer::Scheme::http ? "http" : "https";
+                         });
+
+struct Row {
+  const char* what;
+  ScriptedReply reply;
+  std::optional<int> successStatus;  // success expected with this status
+  std::string message;               // otherwise this failure message ("*" = any library text)
+  bool decodingLine = false;         // "Decoding error: " printed
+};
+
+TEST_P(APIManagerTest, EveryWayARequestEndsMapsToOneOutcome) {
+  const std::string verdict = R"({"message":"ok","data":{}})";
+  const std::vector<Row> rows = {
+      {"200 with an envelope", ScriptedReply::json(200, verdict), 200, ""},
+      {"422 decodable goes to success", ScriptedReply::json(422, R"({"message":"bad"})"), 422, ""},
+      {"500 decodable goes to success", ScriptedReply::json(500, R"({"message":"down"})"), 500, ""},
+      {"500 empty", ScriptedReply::empty(500), std::nullopt, "Server error (500)"},
+      {"503 cut short", ScriptedReply::cut(503, verdict, 5), std::nullopt, "Server error (503)"},
+      {"401 with message", ScriptedReply::json(401, R"({"message":"Token revoked"})"), std::nullopt,
+       "Token revoked"},
+      {"401 without message", ScriptedReply::json(401, "{}"), std::nullopt, kSessionExpired},
+      {"401 empty", ScriptedReply::empty(401), std::nullopt, kSessionExpired},
+      {"401 undecodable", ScriptedReply::json(401, "<html>"), std::nullopt, kGeneric, true},
+      {"204 empty reaches the decoder", ScriptedReply::empty(204), std::nullopt, kGeneric, true},
+      {"200 not JSON", ScriptedReply::json(200, "not json"), std::nullopt, kGeneric, true},
+      {"200 wrong member type", ScriptedReply::json(200, R"({"success":"true"})"), std::nullopt, kGeneric,
+       true},
+      {"200 array", ScriptedReply::json(200, "[]"), std::nullopt, kGeneric, true},
+      {"200 empty is a library failure", ScriptedReply::empty(200), std::nullopt, "*"},
+      {"200 cut short", ScriptedReply::cut(200, verdict, 5), std::nullopt, "*"},
+      {"status outside 200..599", ScriptedReply::json(600, "{}"), std::nullopt, "*"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    server_->enqueueReply(row.reply);
+    foundation::ScopedConsoleCapture console;
+    Outcome out = upload();
+    bool printedDecodingError = false;
+    for (const auto& line : console.lines()) printedDecodingError |= line.rfind("Decoding error: ", 0) == 0;
+    EXPECT_EQ(printedDecodingError, row.decodingLine);
+    if (row.successStatus) {
+      ASSERT_TRUE(out.status.has_value()) << out.message.value_or("");
+      EXPECT_EQ(*out.status, *row.successStatus);
+      continue;
+    }
+    ASSERT_TRUE(out.message.has_value());
+    if (row.message == "*") {
+      EXPECT_FALSE(out.message->empty());
+      EXPECT_NE(*out.message, kGeneric);
+      EXPECT_EQ(out.message->find("Server error"), std::string::npos);
+    } else {
+      EXPECT_EQ(*out.message, row.message);
+    }
+  }
+  Outcome ok = upload();
+  ASSERT_TRUE(ok.response.has_value());
+  EXPECT_FALSE(ok.response->documentVerificationData.has_value());
+}
+
+TEST_P(APIManagerTest, TheBodyCarriesImagePartsInSlotOrderThenTextParts) {
+  const auto front = bytes(300'000, 1), live = bytes(1'000, 3);
+  upload({ImagePart{"documentFront", front}, ImagePart{"documentBack", std::nullopt},
+          ImagePart{"livePhoto", live}},
+         Parameters{{"age", std::int64_t{23}}, {"ratio", 2.0}, {"flag", true}, {"email", "a@b.c"}});
+  ASSERT_EQ(server_->requestCount(), 1u);
+  const auto request = server_->requests()[0];
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/api/upload");
+  ASSERT_TRUE(request.multipartWellFormed);
+  ASSERT_EQ(request.parts.size(), 6u);
+  EXPECT_EQ(request.parts[0].name, "documentFront");
+  EXPECT_EQ(request.parts[0].fileName, "documentFront.jpg");
+  EXPECT_EQ(request.parts[0].contentType, "image/jpeg");
+  EXPECT_TRUE(request.parts[0].bytes == text(front));
+  EXPECT_EQ(request.parts[1].name, "livePhoto");
+  EXPECT_EQ(request.parts[1].fileName, "livePhoto.jpg");
+  EXPECT_TRUE(request.parts[1].bytes == text(live));
+  std::map<std::string, std::string> texts;
+  for (std::size_t i = 2; i < request.parts.size(); ++i) {
+    const auto& part = request.parts[i];
+    EXPECT_FALSE(part.fileName.has_value()) << part.name;
+    EXPECT_FALSE(part.contentType.has_value()) << part.name;
+    texts[part.name] = part.bytes;
+  }
+  EXPECT_EQ(texts, (std::map<std::string, std::string>{
+                       {"age", "23"}, {"ratio", "2.0"}, {"flag", "true"}, {"email", "a@b.c"}}));
+  EXPECT_EQ(request.header("Content-Type")->rfind("multipart/form-data; boundary=", 0), 0u);
+}
+
+TEST_P(APIManagerTest, SlotsWithoutNameOrDataProduceNoPart) {
+  upload({ImagePart{"", bytes(10, 1)}, ImagePart{"documentBack", std::nullopt}, ImagePart{"", std::nullopt}});
+  const auto request = server_->requests().at(0);
+  EXPECT_TRUE(request.multipartWellFormed || request.parts.empty());
+  EXPECT_TRUE(request.parts.empty());
+}
+
+TEST_P(APIManagerTest, AKeyAndATokenAreSentOnlyWhenPresentAndNotEmpty) {
+  struct Case {
+    const char* what;
+    std::optional<std::string> key;
+    std::optional<foundation::PropertyListValue> user;
+    std::optional<std::string> expectKey, expectAuthorization;
+  };
+  foundation::PropertyListDictionary unreadable{
+      {"latitude", 37.5}, {"auth", foundation::PropertyListDictionary{{"accessToken", "t"}}}};
+  const std::vector<Case> cases = {
+      {"neither", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {"empty key, empty token", "", userWithToken(""), std::nullopt, std::nullopt},
+      {"key and token", "k-123", userWithToken("tok-9"), "k-123", "Bearer tok-9"},
+      {"unreadable record", "k", foundation::PropertyListValue(unreadable), "k", std::nullopt},
+      {"record as JSON text is not read", "k",
+       foundation::PropertyListValue(R"({"auth":{"accessToken":"t"}})"), "k", std::nullopt},
+      {"record without auth", "k", foundation::PropertyListDictionary{{"email", "x"}}, "k", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    server_->clearRequests();
+    manager_->setApiKey(c.key);
+    StoredUser user(c.user);
+    upload();
+    const auto request = server_->requests().at(0);
+    EXPECT_EQ(request.header("Accept"), "application/json");
+    EXPECT_EQ(request.header("x-secret-key"), c.expectKey);
+    EXPECT_EQ(request.header("Authorization"), c.expectAuthorization);
+    EXPECT_EQ(request.headerCount("Accept"), 1u);
+    EXPECT_EQ(request.headerCount("Expect"), 0u);
+    // Our headers keep their order on the wire.
+    std::vector<std::string> ours;
+    for (const auto& [name, value] : request.headers) {
+      if (name == "Accept" || name == "x-secret-key" || name == "Authorization") ours.push_back(name);
+    }
+    std::vector<std::string> expected{"Accept"};
+    if (c.expectKey) expected.push_back("x-secret-key");
+    if (c.expectAuthorization) expected.push_back("Authorization");
+    EXPECT_EQ(ours, expected);
+  }
+}
+
+TEST_P(APIManagerTest, SecretsNeverReachTheConsole) {
+  manager_->setApiKey("key-SECRET-1");
+  StoredUser user(userWithToken("token-SECRET-2"));
+  foundation::ScopedConsoleCapture console;
+  for (auto reply : {ScriptedReply::json(200, "{"), ScriptedReply::json(200, "{}"), ScriptedReply::empty(500),
+                     ScriptedReply::json(401, "{}")}) {
+    server_->enqueueReply(reply);
+    upload();
+  }
+  EXPECT_FALSE(console.lines().empty());
+  for (const auto& line : console.lines()) {
+    EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
+  }
+}
+
+TEST_P(APIManagerTest, OfflineFailsAtOnceOnTheCallersThreadWithoutARequest) {
+  ASSERT_TRUE(setPath(*manager_, false));
+  for (bool fromMain : {true, false}) {
+    Outcome out;
+    APIManager::Success success;
+    APIManager::Failure failure;
+    bind(out, success, failure);
+    std::thread::id caller;
+    auto call = [&] {
+      caller = std::this_thread::get_id();
+      manager_->uploadMultipart(server_->baseURL() + "/upload", {}, std::nullopt, success, failure);
+      EXPECT_TRUE(out.finished) << "answered before returning";
+    };
+    if (fromMain)
+      call();
+    else
+      std::thread(call).join();
+    EXPECT_EQ(out.message, "No internet connection available");
+    EXPECT_EQ(out.thread, caller);
+    dispatch::MainLoop::drain();
+    EXPECT_EQ(out.calls, 1);
+  }
+  EXPECT_EQ(server_->requestCount(), 0u);
+  ASSERT_TRUE(setPath(*manager_, true));
+  EXPECT_TRUE(upload().status.has_value());
+}
+
+TEST_P(APIManagerTest, AConnectionClosedWithoutAReplyIsARequestWithoutResponse) {
+  server_->setDefaultReply(ScriptedReply::hangUp());  // libcurl retries once on a fresh connection
+  EXPECT_EQ(upload().message, kGeneric);
+}
+
+TEST_P(APIManagerTest, AServerThatNeverAnswersTimesOutAsARequestWithoutResponse) {
+  server_->setDefaultReply(ScriptedReply::silence());
+  manager_->setTimeoutsForTesting(30'000ms, 300ms);  // resource time-out
+  EXPECT_EQ(upload().message, kGeneric);
+  manager_->setTimeoutsForTesting(400ms, 60'000ms);  // no progress for 0.4 s
+  EXPECT_EQ(upload().message, kGeneric);
+  EXPECT_EQ(server_->requestCount(), 2u);
+}
+
+TEST_P(APIManagerTest, ARepliesLargerThan32MiBAreRefusedAsUndecodable) {
+  std::string huge = "{\"message\":\"" + std::string(33u * 1024 * 1024, 'x') + "\"}";
+  server_->enqueueReply(ScriptedReply::json(200, std::move(huge)));
+  foundation::ScopedConsoleCapture console;
+  EXPECT_EQ(upload().message, kGeneric);
+  ASSERT_EQ(console.lines().size(), 1u);
+  EXPECT_EQ(console.lines()[0].rfind("Decoding error: ", 0), 0u);
+  // The client is still usable afterwards.
+  EXPECT_EQ(upload().status, 200);
+}
+
+TEST_P(APIManagerTest, ALargeImageIsStreamedAndArrivesIntact) {
+  const auto big = bytes(12'000'000, 7), small = bytes(4'000, 8);
+  EXPECT_EQ(upload({ImagePart{"documentFront", big}, ImagePart{"livePhoto", small}, ImagePart{}},
+                   Parameters{{"age", "23"}})
+                .status,
+            200);
+  const auto request = server_->requests().at(0);
+  ASSERT_TRUE(request.multipartWellFormed);
+  ASSERT_EQ(request.parts.size(), 3u);
+  EXPECT_EQ(request.parts[0].bytes.size(), big.count());
+  EXPECT_TRUE(request.parts[0].bytes == text(big));
+  EXPECT_TRUE(request.parts[1].bytes == text(small));
+  EXPECT_EQ(request.parts[2].bytes, "23");
+}
+
+TEST_P(APIManagerTest, ADestroyedClientCallsNothing) {
+  int calls = 0;
+  manager_->uploadMultipart(
+      server_->baseURL() + "/upload", {}, std::nullopt, [&](int, const morvik::Response&) { ++calls; },
+      [&](const std::string&) { ++calls; });
+  ASSERT_TRUE(server_->waitForRequestCount(1, 5s));
+  manager_.reset();
+  dispatch::MainLoop::drain();
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_P(APIManagerTest, ConcurrentCallersEachGetOneOutcome) {
+  constexpr int kThreads = 4, kEach = 8;
+  std::atomic<int> successes{0}, failures{0}, offMain{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        if (i % 4 == 3) manager_->setIsConnected(true);
+        manager_->uploadMultipart(
+            server_->baseURL() + "/upload", {ImagePart{"livePhoto", bytes(2'000, t * 100 + i)}, {}, {}},
+            Parameters{{"i", std::int64_t{i}}},
+            [&](int, const morvik::Response&) {
+              offMain += !dispatch::isMainThread();
+              ++successes;
+            },
+            [&](const std::string&) { ++failures; });
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  dispatch::MainLoop::runUntil([&] { return successes + failures == kThreads * kEach; }, 20);
+  EXPECT_EQ(successes.load(), kThreads * kEach);
+  EXPECT_EQ(offMain.load(), 0);
+  EXPECT_EQ(server_->requestCount(), static_cast<std::size_t>(kThreads * kEach));
+}
+
+TEST(APIManagerTLS, AnUntrustedCertificateFailsAsARequestWithoutResponse) {
+  LoopbackServer server(LoopbackServer::Scheme::https);
+  auto manager = APIManager::create(server.baseURL());  // the test CA is not trusted
+  Outcome out;
+  APIManager::Success success;
+  APIManager::Failure failure;
+  bind(out, success, failure);
+  manager->uploadMultipart(server.baseURL() + "/upload", {}, std::nullopt, success, failure);
+  await(out);
+  EXPECT_EQ(out.message, kGeneric);
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST(APIManagerMapError, FollowsTheTableInOrder) {
+  using F = APIManager::TransferFailure;
+  EXPECT_EQ(APIManager::mapError(F{true, "x"}, 401).errorDescription(), "No internet connection available");
+  EXPECT_EQ(APIManager::mapError(F{false, "x"}, 401).errorDescription(), kSessionExpired);
+  EXPECT_EQ(APIManager::mapError(F{false, "x"}, 599).errorDescription(), "Server error (599)");
+  EXPECT_EQ(APIManager::mapError(F{false, "x"}, 500).errorDescription(), "Server error (500)");
+  EXPECT_EQ(APIManager::mapError(F{false, "library text"}, 200).errorDescription(), "library text");
+  EXPECT_EQ(APIManager::mapError(F{false, "library text"}, 600).errorDescription(), "library text");
+}
+
+TEST(LoopbackServerMultipart, RejectsABodyCutShort) {
+  std::vector<fixtures::ReceivedPart> parts;
+  const std::string body =
+      "--b\r\nContent-Disposition: form-data; name=\"a\"; filename=\"a.jpg\"\r\nContent-Type: "
+      "image/jpeg\r\n\r\n"
+      "xy\r\n--b\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\n1\r\n--b--\r\n";
+  ASSERT_TRUE(fixtures::parseMultipart(body, "b", parts));
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].fileName, "a.jpg");
+  EXPECT_EQ(parts[1].bytes, "1");
+  EXPECT_FALSE(fixtures::parseMultipart(body.substr(0, body.size() - 12), "b", parts));
+}
+
+}  // namespace

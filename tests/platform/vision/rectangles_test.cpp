@@ -1,0 +1,361 @@
+// Rectangle detection on generated camera frames: accuracy, false positives,
+// every request limit, and orientation handling.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <opencv2/imgproc.hpp>
+#include <thread>
+
+#include "fixtures/generators/Generators.h"
+#include "morvik/platform/vision.h"
+
+namespace {
+
+using namespace fixtures::generators;
+using quartz::CGImagePropertyOrientation;
+using vision::VNDetectRectanglesRequest;
+using vision::VNImageRequestHandler;
+using vision::VNRectangleObservation;
+
+// The capture screen's live request.
+void setLiveLimits(VNDetectRectanglesRequest& r) {
+  r.maximumObservations = 1;
+  r.minimumSize = 0.1f;
+  r.minimumConfidence = 0.6f;
+  r.minimumAspectRatio = 0.2f;
+  r.quadratureTolerance = 30;
+  r.regionOfInterest = vision::CGRect::make(0.075, 0.075, 0.85, 0.85);
+}
+
+std::array<cv::Point2f, 4> cornersInPixels(const VNRectangleObservation& o, cv::Size size) {
+  std::array<cv::Point2f, 4> out;
+  const vision::CGPoint c[4] = {o.topLeft, o.topRight, o.bottomRight, o.bottomLeft};
+  for (int i = 0; i < 4; ++i) out[i] = {float(c[i].x * size.width), float((1 - c[i].y) * size.height)};
+  return out;
+}
+
+// Largest corner distance under the best cyclic pairing (the detector names
+// corners by image position, the generator by the card's print).
+double cornerError(const std::array<cv::Point2f, 4>& found, const std::array<cv::Point2f, 4>& truth) {
+  double best = 1e18;
+  for (int shift = 0; shift < 4; ++shift) {
+    double worst = 0;
+    for (int i = 0; i < 4; ++i) worst = std::max(worst, double(cv::norm(found[i] - truth[(i + shift) % 4])));
+    best = std::min(best, worst);
+  }
+  return best;
+}
+
+std::vector<VNRectangleObservation> detect(const cv::Mat& bgr, VNDetectRectanglesRequest& request,
+                                           CGImagePropertyOrientation o = CGImagePropertyOrientation::up) {
+  VNImageRequestHandler handler(toNV12(bgr), o);
+  EXPECT_TRUE(handler.perform({&request}));
+  return request.results();
+}
+
+// Runs f(i) for i in [0, n) on four threads (handlers are independent per thread).
+template <class F>
+void parallelFor(int n, F f) {
+  std::atomic<int> next{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = next++; i < n; i = next++) f(i);
+    });
+  for (auto& t : threads) t.join();
+}
+
+TEST(RectangleDetection, FindsGeneratedCardsWithinOnePercentOfTheDiagonal) {
+  constexpr int kCases = 228;
+  const double diag = std::hypot(1920.0, 1080.0);
+  std::mutex m;
+  int eligible = 0, accurate = 0;
+  std::vector<double> errors;
+  parallelFor(kCases, [&](int i) {
+    CardFrameOptions o;
+    o.seed = std::uint32_t(1000 + i);
+    o.background = Background(i % 3);
+    o.content = i % 7 == 3 ? CardContent::pdf417 : CardContent::printed;
+    const CardFrame frame = makeCardFrame(o);
+    VNDetectRectanglesRequest request;
+    setLiveLimits(request);
+    const auto found = detect(frame.bgr, request);
+    const double error =
+        found.empty() ? 1e9 : cornerError(cornersInPixels(found[0], {1920, 1080}), frame.corners);
+    // Only cards that satisfy the request count: wholly inside its region of interest.
+    bool insideRegion = true;
+    for (const auto& c : frame.corners)
+      insideRegion &= c.x > 0.075 * 1920 && c.x < 0.925 * 1920 && c.y > 0.075 * 1080 && c.y < 0.925 * 1080;
+    std::lock_guard lock(m);
+    if (!insideRegion) return;
+    ++eligible;
+    errors.push_back(error);
+    if (error <= 0.01 * diag) ++accurate;
+  });
+  std::sort(errors.begin(), errors.end());
+  const double rate = double(accurate) / eligible;
+  std::printf(
+      "[ figures  ] rectangles: %d/%d cards found within 1%% of the diagonal (%.1f%%); corner error median "
+      "%.2f px, 90th percentile %.2f px\n",
+      accurate, eligible, 100 * rate, errors[errors.size() / 2], errors[errors.size() * 9 / 10]);
+  EXPECT_GE(eligible, 200);
+  EXPECT_GE(rate, 0.95);
+}
+
+TEST(RectangleDetection, RarelyFindsAnythingInFramesWithoutACard) {
+  constexpr int kCases = 100;
+  std::atomic<int> falsePositives{0};
+  parallelFor(kCases, [&](int i) {
+    VNDetectRectanglesRequest request;
+    setLiveLimits(request);
+    if (!detect(makeBackgroundFrame(std::uint32_t(5000 + i), Background(i % 3)), request).empty())
+      ++falsePositives;
+  });
+  std::printf("[ figures  ] rectangles: %d false detections in %d frames without a card\n",
+              falsePositives.load(), kCases);
+  EXPECT_LE(falsePositives.load(), kCases * 2 / 100);
+}
+
+class RectangleLimits : public ::testing::Test {
+ protected:
+  // A straight, well-lit card of known size in the middle-left of the frame.
+  static CardFrame straightCard(double tiltDeg = 0) {
+    CardFrameOptions o;
+    o.seed = 42;
+    o.minScale = o.maxScale = 0.5;  // 540 px wide on a 1080 px high frame
+    o.maxRotationDeg = 0;
+    o.maxTiltDeg = tiltDeg;
+    o.maxCentreOffset = 0;
+    o.maxBlurSigma = 0.5;
+    o.maxNoiseSigma = 1;
+    return makeCardFrame(o);
+  }
+  // How many results are the card of `frame` (the card holds printed boxes that are rectangles too).
+  static std::size_t count(const CardFrame& frame,
+                           const std::function<void(VNDetectRectanglesRequest&)>& set) {
+    VNDetectRectanglesRequest r;
+    r.minimumAspectRatio = 0.2f;
+    r.maximumObservations = 0;
+    set(r);
+    std::size_t n = 0;
+    for (const auto& o : detect(frame.bgr, r))
+      n += cornerError(cornersInPixels(o, frame.bgr.size()), frame.corners) < 10;
+    return n;
+  }
+};
+
+TEST_F(RectangleLimits, MinimumSizeIsTheLongerSideOverTheShorterImageSide) {
+  const CardFrame bgr = straightCard();  // longer side 540 / 1080 = 0.5
+  EXPECT_EQ(count(bgr, [](auto& r) { r.minimumSize = 0.45f; }), 1u);
+  EXPECT_EQ(count(bgr, [](auto& r) { r.minimumSize = 0.55f; }), 0u);
+}
+
+TEST_F(RectangleLimits, AspectRatioWindowMustHoldTheCardsRatio) {
+  const CardFrame bgr = straightCard();  // 1 / 1.586 = 0.63
+  EXPECT_EQ(count(bgr, [](auto& r) { r.minimumAspectRatio = 0.6f, r.maximumAspectRatio = 0.66f; }), 1u);
+  EXPECT_EQ(count(bgr, [](auto& r) { r.minimumAspectRatio = 0.7f; }), 0u);
+  EXPECT_EQ(count(bgr, [](auto& r) { r.maximumAspectRatio = 0.55f; }), 0u);
+}
+
+TEST_F(RectangleLimits, QuadratureToleranceRejectsStronglyTiltedCards) {
+  const CardFrame tilted = straightCard(35);
+  VNDetectRectanglesRequest loose;
+  loose.minimumAspectRatio = 0.2f;
+  loose.quadratureTolerance = 45;
+  ASSERT_EQ(detect(tilted.bgr, loose).size(), 1u);
+  // The generator's card angles tell how far from square the outline is.
+  double worst = 0;
+  for (int i = 0; i < 4; ++i) {
+    const cv::Point2f a = tilted.corners[(i + 3) % 4] - tilted.corners[i],
+                      b = tilted.corners[(i + 1) % 4] - tilted.corners[i];
+    worst = std::max(worst, std::abs(std::acos(a.dot(b) / (cv::norm(a) * cv::norm(b))) * 180 / CV_PI - 90));
+  }
+  ASSERT_GT(worst, 4);
+  EXPECT_EQ(count(tilted, [&](auto& r) { r.quadratureTolerance = float(worst + 3); }), 1u);
+  EXPECT_EQ(count(tilted, [&](auto& r) { r.quadratureTolerance = float(worst - 3); }), 0u);
+}
+
+TEST_F(RectangleLimits, MinimumConfidenceDropsPartlyHiddenOutlines) {
+  CardFrame frame = straightCard();
+  // Hide a third of the card's bottom edge under a strip of the surface's colour.
+  const cv::Point2f a = frame.corners[3], b = frame.corners[2];
+  const cv::Vec3b surface = frame.bgr.at<cv::Vec3b>(int(a.y) + 40, int(a.x) - 40);
+  cv::line(frame.bgr, a + (b - a) * 0.3f, a + (b - a) * 0.63f, cv::Scalar(surface), 25);
+  VNDetectRectanglesRequest any;
+  any.minimumAspectRatio = 0.2f;
+  const auto found = detect(frame.bgr, any);
+  ASSERT_EQ(found.size(), 1u);
+  const float c = found[0].confidence;
+  EXPECT_LT(c, 0.95f);
+  EXPECT_GT(c, 0.5f);
+  EXPECT_EQ(count(frame, [&](auto& r) { r.minimumConfidence = c - 0.05f; }), 1u);
+  EXPECT_EQ(count(frame, [&](auto& r) { r.minimumConfidence = c + 0.05f; }), 0u);
+}
+
+TEST_F(RectangleLimits, RegionOfInterestLimitsTheSearchButNotTheCoordinates) {
+  const CardFrame frame = straightCard();  // centred: x 690..1230 of 1920
+  VNDetectRectanglesRequest inside;
+  inside.minimumAspectRatio = 0.2f;
+  inside.regionOfInterest = vision::CGRect::make(0.3, 0.1, 0.5, 0.8);
+  const auto found = detect(frame.bgr, inside);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_LT(cornerError(cornersInPixels(found[0], {1920, 1080}), frame.corners), 4);
+  EXPECT_EQ(count(frame, [](auto& r) { r.regionOfInterest = vision::CGRect::make(0, 0, 0.3, 1); }), 0u);
+  EXPECT_EQ(count(frame, [](auto& r) { r.regionOfInterest = vision::CGRect::make(0.5, 0.5, 0, 0); }), 0u);
+  // A region that cuts the card in two holds no whole card: its cut side has no edge.
+  EXPECT_EQ(count(frame, [](auto& r) { r.regionOfInterest = vision::CGRect::make(0.5, 0, 0.5, 1); }), 0u);
+}
+
+TEST_F(RectangleLimits, MaximumObservationsCapsTheResultsAndZeroMeansAll) {
+  // Two cards side by side: each card also holds a printed box.
+  const CardFrame one = straightCard();
+  cv::Mat both = one.bgr.clone(), shifted;
+  const cv::Rect left(0, 0, 960, 1080), right(960, 0, 960, 1080);
+  for (const auto& [dx, half] : {std::pair{-420.0, left}, std::pair{420.0, right}}) {
+    cv::warpAffine(one.bgr, shifted, cv::Matx23d(1, 0, dx, 0, 1, 0), one.bgr.size(), cv::INTER_LINEAR,
+                   cv::BORDER_REPLICATE);
+    shifted(half).copyTo(both(half));
+  }
+  const auto results = [&](std::size_t max) {
+    VNDetectRectanglesRequest r;
+    r.minimumAspectRatio = 0.2f;
+    r.maximumObservations = max;
+    return detect(both, r);
+  };
+  EXPECT_EQ(results(1).size(), 1u);
+  const auto two = results(2);
+  for (const auto& o : results(0))
+    std::printf("DBG %.3f %.3f %.3f %.3f %.2f\n", o.boundingBox.origin.x, o.boundingBox.origin.y,
+                o.boundingBox.size.width, o.boundingBox.size.height, o.confidence);
+  ASSERT_EQ(two.size(), 2u);
+  // The two cards come first (the largest well-supported outlines), one on each side.
+  EXPECT_NE(two[0].boundingBox.origin.x < 0.5, two[1].boundingBox.origin.x < 0.5);
+  for (const auto& o : two) EXPECT_NEAR(o.boundingBox.size.width * 1920, 540, 12);
+  EXPECT_GE(results(0).size(), 2u);
+}
+
+TEST(RectangleOrientation, EveryOrientationReportsTheUprightImagesCorners) {
+  CardFrameOptions o;
+  o.seed = 77;
+  o.frameSize = {1080, 1920};  // upright portrait
+  o.maxRotationDeg = 10;
+  const CardFrame frame = makeCardFrame(o);
+  // For each orientation, the stored pixels that the orientation turns upright.
+  const std::pair<CGImagePropertyOrientation, std::function<cv::Mat(const cv::Mat&)>> cases[] = {
+      {CGImagePropertyOrientation::up, [](const cv::Mat& m) { return m.clone(); }},
+      {CGImagePropertyOrientation::upMirrored,
+       [](const cv::Mat& m) {
+         cv::Mat r;
+         cv::flip(m, r, 1);
+         return r;
+       }},
+      {CGImagePropertyOrientation::down,
+       [](const cv::Mat& m) {
+         cv::Mat r;
+         cv::rotate(m, r, cv::ROTATE_180);
+         return r;
+       }},
+      {CGImagePropertyOrientation::downMirrored,
+       [](const cv::Mat& m) {
+         cv::Mat r;
+         cv::flip(m, r, 0);
+         return r;
+       }},
+      {CGImagePropertyOrientation::leftMirrored,
+       [](const cv::Mat& m) {
+         cv::Mat r;
+         cv::transpose(m, r);
+         return r;
+       }},
+      {CGImagePropertyOrientation::right, [](const cv::Mat& m) { return uprightToSensor(m); }},
+      {CGImagePropertyOrientation::rightMirrored,
+       [](const cv::Mat& m) {
+         cv::Mat t, r;
+         cv::transpose(m, t);
+         cv::flip(t, r, -1);
+         return r;
+       }},
+      {CGImagePropertyOrientation::left,
+       [](const cv::Mat& m) {
+         cv::Mat r;
+         cv::rotate(m, r, cv::ROTATE_90_CLOCKWISE);
+         return r;
+       }},
+  };
+  for (const auto& [orientation, store] : cases) {
+    SCOPED_TRACE(int(orientation));
+    VNDetectRectanglesRequest request;
+    setLiveLimits(request);
+    const auto found = detect(store(frame.bgr), request, orientation);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_LT(cornerError(cornersInPixels(found[0], {1080, 1920}), frame.corners),
+              0.01 * std::hypot(1080, 1920));
+    // Named by the upright image: the top left corner is up and to the left.
+    EXPECT_GT(found[0].topLeft.y, found[0].bottomLeft.y);
+    EXPECT_LT(found[0].topLeft.x, found[0].topRight.x);
+  }
+}
+
+TEST(RectangleOrientation, BGRABuffersAndImagesGiveTheSameAnswerAsNV12) {
+  CardFrameOptions o;
+  o.seed = 9;
+  const CardFrame frame = makeCardFrame(o);
+  VNDetectRectanglesRequest a, b, c;
+  for (auto* r : {&a, &b, &c}) setLiveLimits(*r);
+  ASSERT_TRUE(VNImageRequestHandler(toNV12(frame.bgr)).perform({&a}));
+  ASSERT_TRUE(VNImageRequestHandler(toBGRA(frame.bgr)).perform({&b}));
+  ASSERT_TRUE(VNImageRequestHandler(toCGImage(frame.bgr)).perform({&c}));
+  ASSERT_EQ(a.results().size(), 1u);
+  ASSERT_EQ(b.results().size(), 1u);
+  ASSERT_EQ(c.results().size(), 1u);
+  for (const auto* r : {&b, &c})
+    EXPECT_LT(cornerError(cornersInPixels(r->results()[0], {1920, 1080}),
+                          cornersInPixels(a.results()[0], {1920, 1080})),
+              3);
+}
+
+TEST(RequestHandler, FailsCleanlyOnUnusableInput) {
+  VNDetectRectanglesRequest request;
+  int calls = 0;
+  bool sawError = false;
+  request.completionHandler = [&](vision::VNRequest&, const std::optional<vision::VNError>& e) {
+    ++calls;
+    sawError = e.has_value();
+  };
+  // A first good perform leaves results that a failed one must not keep.
+  CardFrameOptions o;
+  o.seed = 3;
+  ASSERT_TRUE(VNImageRequestHandler(toNV12(makeCardFrame(o).bgr)).perform({&request}));
+  ASSERT_FALSE(request.results().empty());
+
+  vision::VNError error;
+  VNImageRequestHandler none(avf::CVPixelBufferRef{});
+  EXPECT_FALSE(none.perform({&request}, &error));
+  EXPECT_EQ(error.code, vision::VNError::Code::invalidImage);
+  EXPECT_TRUE(request.results().empty());
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(sawError);
+
+  // An unknown pixel format and an orientation outside 1...8.
+  std::vector<std::uint8_t> bytes(64 * 64 * 2);
+  avf::CVPlane plane{bytes.data(), 64, 64, 128};
+  auto odd = avf::CVPixelBuffer::wrapPlanes(64, 64, 0x79757679 /* 'yuvy' */, &plane, 1, nullptr);
+  EXPECT_FALSE(VNImageRequestHandler(odd).perform({&request}));
+  VNImageRequestHandler badOrientation(toNV12(cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(128))),
+                                       static_cast<CGImagePropertyOrientation>(9));
+  EXPECT_FALSE(badOrientation.perform({&request}));
+  ASSERT_TRUE(badOrientation.lastError());
+  EXPECT_EQ(badOrientation.lastError()->code, vision::VNError::Code::invalidArgument);
+
+  // Limits that make no sense fail the request instead of finding nothing.
+  VNDetectRectanglesRequest inverted;
+  inverted.minimumAspectRatio = 0.9f;
+  inverted.maximumAspectRatio = 0.5f;
+  EXPECT_FALSE(VNImageRequestHandler(toNV12(makeCardFrame(o).bgr)).perform({&inverted}));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// Text recognition of machine-readable zones on generated documents, as the
+// capture screen asks for it: fast, no language correction, lower 60 % of a
+// portrait frame delivered by a landscape sensor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <thread>
+
+#include "fixtures/generators/Generators.h"
+#include "morvik/platform/vision.h"
+
+namespace {
+
+using namespace fixtures::generators;
+using quartz::CGImagePropertyOrientation;
+using vision::VNImageRequestHandler;
+using vision::VNRecognizeTextRequest;
+
+// The capture screen's acceptance of a recognised line as a zone line.
+bool acceptedAsMRZ(std::string line) {
+  for (char& c : line) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const double len = double(line.size());
+  const auto fillers = std::count(line.begin(), line.end(), '<');
+  const auto alnum = std::count_if(line.begin(), line.end(), [](unsigned char c) { return std::isalnum(c); });
+  const bool rule1 = fillers >= 1 && len >= 15 && (fillers + alnum) / len > 0.75;
+  bool rule2 = line.find("<<<") != std::string::npos;
+  for (const char* prefix : {"P<", "P ", "I<", "ID", "A<", "C<", "V<"}) rule2 |= line.rfind(prefix, 0) == 0;
+  return rule1 || rule2;
+}
+
+// Share of characters right: 1 - edit distance / length of the truth.
+double similarity(const std::string& read, const std::string& truth) {
+  std::vector<std::size_t> prev(truth.size() + 1), cur(truth.size() + 1);
+  for (std::size_t j = 0; j <= truth.size(); ++j) prev[j] = j;
+  for (std::size_t i = 1; i <= read.size(); ++i) {
+    cur[0] = i;
+    for (std::size_t j = 1; j <= truth.size(); ++j)
+      cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (read[i - 1] != truth[j - 1])});
+    std::swap(prev, cur);
+  }
+  return 1.0 - double(prev[truth.size()]) / double(truth.size());
+}
+
+CardFrame documentBack(std::uint32_t seed, CardContent content) {
+  CardFrameOptions o;
+  o.seed = seed;
+  o.content = content;
+  o.frameSize = {1080, 1920};
+  o.background = Background(seed % 3);
+  o.minScale = 0.8;
+  o.maxScale = 0.92;
+  o.maxRotationDeg = 3;
+  o.maxTiltDeg = 5;
+  o.maxCentreOffset = 0.05;
+  o.maxBlurSigma = 1.2;
+  o.maxNoiseSigma = 4;
+  return makeCardFrame(o);
+}
+
+std::vector<std::string> readLines(const cv::Mat& upright, VNRecognizeTextRequest& request) {
+  request.recognitionLevel = vision::VNRequestTextRecognitionLevel::fast;
+  request.usesLanguageCorrection = false;
+  request.recognitionLanguages = {"en-US"};
+  request.regionOfInterest = vision::CGRect::make(0, 0, 1, 0.6);
+  VNImageRequestHandler handler(toNV12(uprightToSensor(upright)), CGImagePropertyOrientation::right);
+  EXPECT_TRUE(handler.perform({&request}));
+  std::vector<std::string> lines;
+  for (const auto& o : request.results()) {
+    const auto top = o.topCandidates(1);
+    if (!top.empty()) lines.push_back(top[0].string);
+  }
+  return lines;
+}
+
+TEST(MRZRecognition, EveryZoneLineIsAcceptedAndTheDataLineIsReadClosely) {
+  constexpr int kCases = 10;
+  int dataLinesClose = 0;
+  double dataSum = 0;
+  for (int i = 0; i < kCases; ++i) {
+    const CardContent content = i % 2 ? CardContent::mrzTD1 : CardContent::mrzTD3;
+    const CardFrame frame = documentBack(std::uint32_t(300 + i), content);
+    SCOPED_TRACE(frame.mrzLines[0]);
+    VNRecognizeTextRequest request;
+    const auto lines = readLines(frame.bgr, request);
+    for (std::size_t l = 0; l < frame.mrzLines.size(); ++l) {
+      // The reading that matches this zone line best.
+      std::string best;
+      double bestScore = -1;
+      for (const auto& line : lines) {
+        const double s = similarity(line, frame.mrzLines[l]);
+        if (s > bestScore) bestScore = s, best = line;
+      }
+      EXPECT_TRUE(acceptedAsMRZ(best)) << "zone line " << l << " read as \"" << best << "\"";
+      if (l == 1) {  // the data line (document number, dates, check digits)
+        dataSum += bestScore;
+        dataLinesClose += bestScore >= 0.9;
+      }
+    }
+  }
+  std::printf(
+      "[ figures  ] MRZ: data line read with >= 90%% of characters right in %d/%d documents; mean %.1f%%\n",
+      dataLinesClose, kCases, 100 * dataSum / kCases);
+  EXPECT_GE(dataLinesClose, kCases * 8 / 10);
+  EXPECT_GE(dataSum / kCases, 0.9);
+}
+
+TEST(MRZRecognition, CompletionHandlerSeesTheResultsBeforePerformReturns) {
+  const CardFrame frame = documentBack(400, CardContent::mrzTD3);
+  bool mrzSeen = false;
+  VNRecognizeTextRequest request([&](vision::VNRequest& r, const std::optional<vision::VNError>& error) {
+    ASSERT_FALSE(error);
+    for (const auto& o : static_cast<VNRecognizeTextRequest&>(r).results())
+      for (const auto& c : o.topCandidates(1)) mrzSeen |= acceptedAsMRZ(c.string);
+  });
+  readLines(frame.bgr, request);
+  EXPECT_TRUE(mrzSeen);
+}
+
+TEST(TextRecognition, RegionsHeightLimitsAndLanguagesAreHonoured) {
+  const CardFrame frame = documentBack(401, CardContent::mrzTD1);
+  // The zone sits in the lower part: the top 30 % holds no zone line.
+  {
+    VNRecognizeTextRequest request;
+    request.regionOfInterest = vision::CGRect::make(0, 0.7, 1, 0.3);
+    VNImageRequestHandler handler(toNV12(frame.bgr));
+    ASSERT_TRUE(handler.perform({&request}));
+    for (const auto& o : request.results()) EXPECT_FALSE(acceptedAsMRZ(o.topCandidates(1).at(0).string));
+  }
+  // Lines lower than a third of the image: none.
+  {
+    VNRecognizeTextRequest request;
+    request.minimumTextHeight = 0.33f;
+    VNImageRequestHandler handler(toNV12(frame.bgr));
+    ASSERT_TRUE(handler.perform({&request}));
+    EXPECT_TRUE(request.results().empty());
+  }
+  // A language without a model fails the request instead of reading nonsense.
+  {
+    VNRecognizeTextRequest request;
+    request.recognitionLanguages = {"de-DE"};
+    VNImageRequestHandler handler(toNV12(frame.bgr));
+    vision::VNError error;
+    EXPECT_FALSE(handler.perform({&request}, &error));
+    EXPECT_EQ(error.code, vision::VNError::Code::invalidArgument);
+  }
+  // Every observation's box lies inside the image and candidates come best first.
+  {
+    VNRecognizeTextRequest request;
+    readLines(frame.bgr, request);
+    ASSERT_FALSE(request.results().empty());
+    for (const auto& o : request.results()) {
+      EXPECT_GE(o.boundingBox.origin.y, -0.01);
+      EXPECT_LE(o.boundingBox.origin.y + o.boundingBox.size.height, 0.61);
+      const auto all = o.topCandidates(10);
+      for (std::size_t k = 1; k < all.size(); ++k) EXPECT_GE(all[k - 1].confidence, all[k].confidence);
+    }
+  }
+}
+
+TEST(TextRecognition, ThreadsReadTheSameTextWithTheirOwnEngines) {
+  const CardFrame frame = documentBack(402, CardContent::mrzTD3);
+  VNRecognizeTextRequest here;
+  const auto expected = readLines(frame.bgr, here);
+  std::vector<std::vector<std::string>> got(3);
+  std::vector<std::thread> threads;
+  for (auto& g : got)
+    threads.emplace_back([&frame, &g] {
+      VNRecognizeTextRequest r;
+      g = readLines(frame.bgr, r);
+    });
+  for (auto& t : threads) t.join();
+  for (const auto& g : got) EXPECT_EQ(g, expected);
+}
+
+}  // namespace
