@@ -34,8 +34,7 @@ bool requestingFollowUp = false;
 // layout). After this many follow-ups in a row it is left alone until
 // something outside a pass asks for layout again.
 constexpr int kMaxFollowUpPasses = 8;
-const UIView* restlessRoot = nullptr;
-int followUpPasses = 0;
+std::unordered_map<const UIView*, int> followUpPasses;  // by root, while unsettled
 
 // Priority 1...999 to a solver weight: each 125 points of priority is a
 // factor of ten, so 750 (compression) outweighs 250 (hugging) ten thousand
@@ -658,16 +657,13 @@ void LayoutEngineAccess::layoutTree(UIView& root) {
   }
   Visitor::settle(root);
   root.layoutScheduled_ = false;
-  if (!root.subtreeNeedsLayout_) {
-    if (restlessRoot == &root) followUpPasses = 0;
+  if (!root.subtreeNeedsLayout_ || !dynamic_cast<UIWindow*>(&root)) {
+    followUpPasses.erase(&root);
     return;
   }
-  if (restlessRoot != &root) {
-    restlessRoot = &root;
-    followUpPasses = 0;
-  }
-  if (++followUpPasses > kMaxFollowUpPasses) {
-    if (followUpPasses == kMaxFollowUpPasses + 1) {
+  int& followUps = followUpPasses[&root];
+  if (++followUps > kMaxFollowUpPasses) {
+    if (followUps == kMaxFollowUpPasses + 1) {
       std::fprintf(stderr,
                    "[Layout] <%s> did not settle after %d layout passes in a row; no further pass is "
                    "scheduled until its layout is requested again\n",
@@ -682,10 +678,10 @@ void LayoutEngineAccess::layoutTree(UIView& root) {
 }
 
 void LayoutEngineAccess::scheduleWindowLayout(UIView& root) {
-  if (&root == passRoot) return;
+  if (!dynamic_cast<UIWindow*>(&root) || !dispatch::isMainThread() || &root == passRoot) return;
   // A request from outside a pass is a fresh start for a restless tree.
-  if (!requestingFollowUp && &root == restlessRoot) followUpPasses = 0;
-  if (root.layoutScheduled_ || !dynamic_cast<UIWindow*>(&root) || !dispatch::isMainThread()) return;
+  if (!requestingFollowUp) followUpPasses.erase(&root);
+  if (root.layoutScheduled_) return;
   root.layoutScheduled_ = true;
   std::weak_ptr<UIView> weak = root.weak_from_this();
   if (weak.expired()) {
