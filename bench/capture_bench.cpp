@@ -73,7 +73,7 @@ std::vector<avf::CVPixelBufferRef> faceVideo() {
 
 // The sequence a user follows on a face step: centre, left, right, centre.
 int faceFrameFor(std::int64_t i) {
-  const std::int64_t phase = (i / 20) % 4;
+  const std::int64_t phase = (i / 60) % 4;  // two seconds a pose at 30 frames per second
   return phase == 1 ? 1 : (phase == 2 ? 2 : 0);
 }
 

@@ -127,7 +127,7 @@ bool analyseFaces(detail::Frame& frame, VNError& error) {
   const cv::Size os = frame.orientedSize();
   const double scale = std::min(1.0, kDetectShortSide / std::min(os.width, os.height));
   const detail::Frame::Crop small =
-      frame.orientedCrop(cv::Rect2f(0, 0, float(os.width), float(os.height)), scale);
+      frame.orientedCrop(cv::Rect2f(0, 0, float(os.width), float(os.height)), scale, true);
   std::vector<detail::FaceResult> faces;
   if (small.image.cols < 40 || small.image.rows < 40) {
     frame.faces = faces;

@@ -184,7 +184,7 @@ cv::Point2f Frame::orientedToRaw(cv::Point2f p) const {
   return p;
 }
 
-Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale) {
+Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink) {
   Crop crop;
   const cv::Rect2f bounds(0, 0, float(orientedSize_.width), float(orientedSize_.height));
   const cv::Rect2f r = rect & bounds;
@@ -195,14 +195,30 @@ Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale) {
   int x1 = std::min(rawSize_.width, int(std::ceil(std::max(a.x, b.x))));
   int y1 = std::min(rawSize_.height, int(std::ceil(std::max(a.y, b.y))));
   if (x1 <= x0 || y1 <= y0) return crop;
+  // A whole-number shrink first: OpenCV averages k x k blocks quickly, whereas a fractional area
+  // resize of a full frame costs several milliseconds. The last raw rows and columns that do not
+  // fill a block are left out (the covered rectangle below says so).
+  const int k = quickShrink && scale > 0 ? int(std::floor(1 / scale)) : 1;
+  if (k >= 2 && (x1 - x0) >= 2 * k && (y1 - y0) >= 2 * k) {
+    x1 = x0 + (x1 - x0) / k * k;
+    y1 = y0 + (y1 - y0) / k * k;
+  }
   cv::Mat part = rawGrey()(cv::Rect(x0, y0, x1 - x0, y1 - y0));
   cv::Mat resized;
   const int rw = std::max(1, int(std::lround((x1 - x0) * scale))),
             rh = std::max(1, int(std::lround((y1 - y0) * scale)));
-  if (rw == part.cols && rh == part.rows)
+  if (rw == part.cols && rh == part.rows) {
     resized = part;
-  else
+  } else if (k >= 2 && part.cols >= 2 * k && part.rows >= 2 * k) {
+    cv::Mat blocks;
+    cv::resize(part, blocks, {part.cols / k, part.rows / k}, 0, 0, cv::INTER_AREA);
+    if (blocks.cols == rw && blocks.rows == rh)
+      resized = blocks;
+    else
+      cv::resize(blocks, resized, {rw, rh}, 0, 0, cv::INTER_LINEAR);
+  } else {
     cv::resize(part, resized, {rw, rh}, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+  }
   crop.image = orient(resized, orientation_);
   const cv::Point2f c = rawToOriented({float(x0), float(y0)}), d = rawToOriented({float(x1), float(y1)});
   crop.rect = cv::Rect2f(std::min(c.x, d.x), std::min(c.y, d.y), std::abs(d.x - c.x), std::abs(d.y - c.y));

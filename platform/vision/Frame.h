@@ -54,7 +54,9 @@ class Frame {
       return {(p.x - rect.x) * float(sx), (p.y - rect.y) * float(sy)};
     }
   };
-  Crop orientedCrop(const cv::Rect2f& rect, double scale);
+  // `quickShrink`: for strong reductions, average whole k x k blocks first and interpolate the
+  // rest (close to an area resize, many times cheaper at full resolution).
+  Crop orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink = false);
 
   // A normalised region of interest (origin lower left) in oriented pixels, clipped; empty when nothing is
   // left.

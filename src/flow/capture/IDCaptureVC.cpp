@@ -420,13 +420,19 @@ void IDCaptureVC::playFrontHintIfNeeded() {
   auto container = s.frontHintContainer;
   UIView::animate(0.35, 0, UIViewAnimationOptions::curveEaseOut,
                   [container] { container->setTransform(quartz::CGAffineTransform::identity()); });
+  fadeOutHint(container, s.frontHintScanLine);
+}
+
+// Both hints fade after 1.5 s; the end of the fade makes the step ready to scan.
+void IDCaptureVC::fadeOutHint(const std::shared_ptr<UIView>& container,
+                              const std::shared_ptr<quartz::CAGradientLayer>& scanLine) {
   std::weak_ptr<IDCaptureVC> weak = self();
   UIView::animate(
       0.3, 1.5, {}, [container] { container->setAlpha(0); },
-      [weak](bool) {
+      [weak, scanLine](bool) {
         auto me = weak.lock();
         if (!me) return;
-        me->state_->frontHintScanLine->removeAllAnimations();
+        scanLine->removeAllAnimations();
         me->state_->flags.isReadyToScan = true;
       });
 }
@@ -438,16 +444,7 @@ void IDCaptureVC::playBackHintIfNeeded() {
   layoutBackHint();
   s.backHintContainer->setAlpha(1);
   s.backHintScanLine->add(scanAnimation(*s.backHintContainer->layer(), *s.backHintScanLine), "onceScanBack");
-  auto container = s.backHintContainer;
-  std::weak_ptr<IDCaptureVC> weak = self();
-  UIView::animate(
-      0.3, 1.5, {}, [container] { container->setAlpha(0); },
-      [weak](bool) {
-        auto me = weak.lock();
-        if (!me) return;
-        me->state_->backHintScanLine->removeAllAnimations();
-        me->state_->flags.isReadyToScan = true;
-      });
+  fadeOutHint(s.backHintContainer, s.backHintScanLine);
 }
 
 void IDCaptureVC::viewDidAppear(bool animated) {

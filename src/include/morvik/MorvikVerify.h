@@ -5,6 +5,7 @@
 #include "morvik/api/models/DocumentVerificationData.h"
 #include "morvik/api/models/JSONCoding.h"
 #include "morvik/api/models/Response.h"
+#include "morvik/flow/IDCaptureVC.h"
 #include "morvik/flow/IDDocumentType.h"
 #include "morvik/support/ConnectivityMonitor.h"
 #include "morvik/support/LoadingOverlay.h"

@@ -16,6 +16,7 @@
 
 #include <morvik/flow/IDDocumentType.h>
 #include <morvik/platform/avf.h>
+#include <morvik/platform/quartz/CAGradientLayer.h>
 #include <morvik/platform/uikit.h>
 
 #include <functional>
@@ -77,6 +78,8 @@ class IDCaptureVC : public uikit::UIViewController,
   std::shared_ptr<uikit::UIImage> hintImage() const;
   void playFrontHintIfNeeded();
   void playBackHintIfNeeded();
+  void fadeOutHint(const std::shared_ptr<uikit::UIView>& container,
+                   const std::shared_ptr<quartz::CAGradientLayer>& scanLine);
   void updateOverlayMask();
   void layoutFrontHint();
   void layoutBackHint();
