@@ -195,10 +195,11 @@ Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quick
   int x1 = std::min(rawSize_.width, int(std::ceil(std::max(a.x, b.x))));
   int y1 = std::min(rawSize_.height, int(std::ceil(std::max(a.y, b.y))));
   if (x1 <= x0 || y1 <= y0) return crop;
-  // A whole-number shrink first: OpenCV averages k x k blocks quickly, whereas a fractional area
+  // Halvings first: OpenCV averages 2 x 2 blocks in about 0.1 ms a frame, whereas a fractional area
   // resize of a full frame costs several milliseconds. The last raw rows and columns that do not
   // fill a block are left out (the covered rectangle below says so).
-  const int k = quickShrink && scale > 0 ? int(std::floor(1 / scale)) : 1;
+  int k = 1;
+  while (quickShrink && scale > 0 && k * 2 * scale <= 1) k *= 2;
   if (k >= 2 && (x1 - x0) >= 2 * k && (y1 - y0) >= 2 * k) {
     x1 = x0 + (x1 - x0) / k * k;
     y1 = y0 + (y1 - y0) / k * k;
@@ -210,8 +211,12 @@ Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quick
   if (rw == part.cols && rh == part.rows) {
     resized = part;
   } else if (k >= 2 && part.cols >= 2 * k && part.rows >= 2 * k) {
-    cv::Mat blocks;
-    cv::resize(part, blocks, {part.cols / k, part.rows / k}, 0, 0, cv::INTER_AREA);
+    cv::Mat blocks = part;
+    for (int f = 1; f < k; f *= 2) {
+      cv::Mat half;  // never written over `part`, a view of the caller's pixels
+      cv::resize(blocks, half, {blocks.cols / 2, blocks.rows / 2}, 0, 0, cv::INTER_AREA);
+      blocks = half;
+    }
     if (blocks.cols == rw && blocks.rows == rh)
       resized = blocks;
     else

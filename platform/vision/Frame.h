@@ -54,7 +54,7 @@ class Frame {
       return {(p.x - rect.x) * float(sx), (p.y - rect.y) * float(sy)};
     }
   };
-  // `quickShrink`: for strong reductions, average whole k x k blocks first and interpolate the
+  // `quickShrink`: for strong reductions, average 2 x 2 blocks (repeatedly) first and interpolate the
   // rest (close to an area resize, many times cheaper at full resolution).
   Crop orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink = false);
 

@@ -100,7 +100,7 @@ class CaptureScreenTest : public ::testing::Test {
     nav = std::make_shared<uikit::UINavigationController>(vc);
     scene = uikit::UIApplication::shared().connectWindowScene();
     window = scene->makeWindow();
-    window->setRootViewController(vc);  // TEMP
+    window->setRootViewController(nav);
     window->makeKeyAndVisible();
     dispatch::MainLoop::drain();
     window->layoutIfNeeded();
