@@ -544,39 +544,30 @@ std::shared_ptr<UIView> UIView::hitTest(const CGPoint& p) {
   return shared_from_this();
 }
 
+// Conversions with no other view mean the root of this view's tree.
+const UIView* UIView::treeRoot() const {
+  const UIView* r = this;
+  while (r->superview_) r = r->superview_;
+  return r;
+}
+
 CGPoint UIView::convert(const CGPoint& point, const UIView* to) const {
-  const UIView* target = to;
-  if (!target) {
-    target = this;
-    while (target->superview_) target = target->superview_;
-  }
+  const UIView* target = to ? to : treeRoot();
   return layer_->convert(point, target->layer_.get());
 }
 
 CGRect UIView::convert(const CGRect& rect, const UIView* to) const {
-  const UIView* target = to;
-  if (!target) {
-    target = this;
-    while (target->superview_) target = target->superview_;
-  }
+  const UIView* target = to ? to : treeRoot();
   return layer_->convert(rect, target->layer_.get());
 }
 
 CGPoint UIView::convertFrom(const CGPoint& point, const UIView* from) const {
-  if (!from) {
-    const UIView* r = this;
-    while (r->superview_) r = r->superview_;
-    from = r;
-  }
+  if (!from) from = treeRoot();
   return from->convert(point, this);
 }
 
 CGRect UIView::convertFrom(const CGRect& rect, const UIView* from) const {
-  if (!from) {
-    const UIView* r = this;
-    while (r->superview_) r = r->superview_;
-    from = r;
-  }
+  if (!from) from = treeRoot();
   return from->convert(rect, this);
 }
 

@@ -227,6 +227,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void syncLayerGeometry();
   void appendDescription(std::string& out, int depth) const;
   UIView* root();
+  const UIView* treeRoot() const;
 
   std::shared_ptr<detail::LayoutItemHandle> handle_;
   std::shared_ptr<quartz::CALayer> layer_;
