@@ -5,6 +5,8 @@
 // Read the median of the repetitions.
 #include <benchmark/benchmark.h>
 #include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/image_processing/shape_predictor.h>
+#include <dlib/serialize.h>
 #include <dlib/opencv/cv_image.h>
 #include <tesseract/baseapi.h>
 #include <unistd.h>
@@ -21,8 +23,8 @@ using namespace fixtures::generators;
 using quartz::CGImagePropertyOrientation;
 
 struct Frames {
-  avf::CVPixelBufferRef card, face, mrz;
-  cv::Mat cardGrey, faceGrey, mrzRegionGrey;  // what the plain calls get
+  avf::CVPixelBufferRef card, face, smallFace, mrz;
+  cv::Mat cardGrey, faceGrey, mrzRegionGrey, mrzBandGrey;  // what the plain calls get
 };
 
 const Frames& frames() {
@@ -36,20 +38,30 @@ const Frames& frames() {
     out.card = toNV12(card);
     cv::cvtColor(card, out.cardGrey, cv::COLOR_BGR2GRAY);
 
+    // A selfie with the face in the guide circle (outer face 60 % of the
+    // frame's width), and one held farther away (45 %).
     FaceTurnOptions fo;
     fo.yawRadians = 0.3;
-    const cv::Mat face = uprightToSensor(makeFaceTurn(loadFacePhoto(), fo).bgr);
-    out.face = toNV12(face);
-    cv::cvtColor(face, out.faceGrey, cv::COLOR_BGR2GRAY);
+    fo.faceWidthShare = 0.6;
+    const cv::Mat face = makeFaceTurn(loadFacePhoto(), fo).bgr;
+    out.face = toNV12(uprightToSensor(face));
+    cv::cvtColor(face, out.faceGrey, cv::COLOR_BGR2GRAY);  // upright, as the detector needs it
+    fo.faceWidthShare = 0.45;
+    out.smallFace = toNV12(uprightToSensor(makeFaceTurn(loadFacePhoto(), fo).bgr));
 
     o.content = CardContent::mrzTD3;
     o.minScale = 0.8, o.maxScale = 0.9, o.maxRotationDeg = 3, o.maxTiltDeg = 5;
-    const cv::Mat upright = makeCardFrame(o).bgr;
+    const CardFrame doc = makeCardFrame(o);
+    const cv::Mat& upright = doc.bgr;
     out.mrz = toNV12(uprightToSensor(upright));
     cv::Mat grey;
     cv::cvtColor(upright, grey, cv::COLOR_BGR2GRAY);
     out.mrzRegionGrey =
         grey(cv::Rect(0, grey.rows * 4 / 10, grey.cols, grey.rows - grey.rows * 4 / 10)).clone();
+    // The zone alone: the lowest 30 % of the card.
+    const auto& c = doc.corners;
+    const std::vector<cv::Point2f> band = {c[3] + (c[0] - c[3]) * 0.3f, c[2] + (c[1] - c[2]) * 0.3f, c[2], c[3]};
+    out.mrzBandGrey = grey(cv::boundingRect(band) & cv::Rect(0, 0, grey.cols, grey.rows)).clone();
     return out;
   }();
   return f;
@@ -80,10 +92,9 @@ void BM_Plain_CannyFindContours_FullFrame(benchmark::State& state) {
   }
 }
 
-void BM_FaceLandmarksAndQuality(benchmark::State& state) {
-  const auto& f = frames();
+void faceLandmarksAndQuality(benchmark::State& state, avf::CVPixelBufferRef frame) {
   for (auto _ : state) {
-    vision::VNImageRequestHandler handler(f.face, CGImagePropertyOrientation::right);
+    vision::VNImageRequestHandler handler(frame, CGImagePropertyOrientation::right);
     vision::VNDetectFaceLandmarksRequest landmarks;
     vision::VNDetectFaceCaptureQualityRequest quality;
     handler.perform({&landmarks, &quality});
@@ -91,10 +102,39 @@ void BM_FaceLandmarksAndQuality(benchmark::State& state) {
   }
 }
 
+void BM_FaceLandmarksAndQuality(benchmark::State& state) { faceLandmarksAndQuality(state, frames().face); }
+void BM_FaceLandmarksAndQuality_FaceFartherAway(benchmark::State& state) {
+  faceLandmarksAndQuality(state, frames().smallFace);
+}
+
 void BM_Plain_DlibDetector_FullFrame(benchmark::State& state) {
   const auto& f = frames();
   dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
   for (auto _ : state) benchmark::DoNotOptimize(detector(dlib::cv_image<unsigned char>(f.faceGrey)).size());
+}
+
+// The plain detector on the copy our layer scans first (shorter side 200 px).
+void BM_Plain_DlibDetector_Shorter200(benchmark::State& state) {
+  const auto& f = frames();
+  cv::Mat small;
+  const double s = 200.0 / std::min(f.faceGrey.cols, f.faceGrey.rows);
+  cv::resize(f.faceGrey, small, {}, s, s, cv::INTER_AREA);
+  dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+  for (auto _ : state) benchmark::DoNotOptimize(detector(dlib::cv_image<unsigned char>(small)).size());
+}
+
+// The 68 landmarks alone, on the full-resolution upright face.
+void BM_Plain_ShapePredictor(benchmark::State& state) {
+  const auto& f = frames();
+  dlib::shape_predictor predictor;
+  dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+  const auto found = dlib::get_frontal_face_detector()(dlib::cv_image<unsigned char>(f.faceGrey));
+  if (found.empty()) {
+    state.SkipWithError("no face");
+    return;
+  }
+  for (auto _ : state)
+    benchmark::DoNotOptimize(predictor(dlib::cv_image<unsigned char>(f.faceGrey), found[0]).num_parts());
 }
 
 void BM_TextRequest_MRZ_Lower60(benchmark::State& state) {
@@ -110,14 +150,12 @@ void BM_TextRequest_MRZ_Lower60(benchmark::State& state) {
   }
 }
 
-void BM_Plain_Tesseract_Lower60(benchmark::State& state) {
-  const auto& f = frames();
+void plainTesseract(benchmark::State& state, const cv::Mat& g) {
   tesseract::TessBaseAPI api;
   if (api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
     state.SkipWithError("no English model");
     return;
   }
-  const cv::Mat& g = f.mrzRegionGrey;
   for (auto _ : state) {
     api.SetImage(g.data, g.cols, g.rows, 1, static_cast<int>(g.step));
     api.SetSourceResolution(300);
@@ -126,6 +164,9 @@ void BM_Plain_Tesseract_Lower60(benchmark::State& state) {
   }
   api.End();
 }
+
+void BM_Plain_Tesseract_Lower60(benchmark::State& state) { plainTesseract(state, frames().mrzRegionGrey); }
+void BM_Plain_Tesseract_ZoneOnly(benchmark::State& state) { plainTesseract(state, frames().mrzBandGrey); }
 
 void warmUp() {
   // Model loading (about 1.5 s for the face models, 70 ms per text engine) is not part of a call's cost.
@@ -153,15 +194,31 @@ BENCHMARK(BM_FaceLandmarksAndQuality)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);
+BENCHMARK(BM_FaceLandmarksAndQuality_FaceFartherAway)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_Plain_DlibDetector_FullFrame)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Plain_DlibDetector_Shorter200)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Plain_ShapePredictor)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_TextRequest_MRZ_Lower60)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_Plain_Tesseract_Lower60)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Plain_Tesseract_ZoneOnly)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

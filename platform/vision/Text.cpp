@@ -58,6 +58,9 @@ tesseract::TessBaseAPI* engineForThisThread(bool languageCorrection) {
       return nullptr;
     }
   }
+  // A line read with low certainty is otherwise read a second time inverted
+  // (light print on dark ground), which doubles the cost of every hard line.
+  api->SetVariable("tessedit_do_invert", "0");
   local.engines[i] = std::move(api);
   return local.engines[i].get();
 }
@@ -150,8 +153,15 @@ std::string correctMRZLine(const std::string& line) {
     const std::size_t next = j;
     std::size_t a = i, b = j;
     auto capital = [&](std::size_t k) { return lookOf(in[k]) == Look::upper || lookOf(in[k]) == Look::weak; };
-    while (a < b && a > 0 && capital(a)) ++a;      // a name's last letters, before the fillers
-    while (b > a && b < n && capital(b - 1)) --b;  // a name's first letters, after them
+    // Three or more of one capital in a row are a misread filler run, not a name.
+    auto repeated = [&](std::size_t k) {
+      std::size_t from = k, to = k + 1;
+      while (from > i && in[from - 1] == in[k]) --from;
+      while (to < j && in[to] == in[k]) ++to;
+      return to - from >= 3;
+    };
+    while (a < b && a > 0 && capital(a) && !repeated(a)) ++a;      // a name's last letters, before the fillers
+    while (b > a && b < n && capital(b - 1) && !repeated(b - 1)) --b;  // a name's first letters, after them
     bool filler = false, lower = false, weakOnly = true;
     for (std::size_t k = a; k < b; ++k) {
       filler |= lookOf(in[k]) == Look::filler;
@@ -307,8 +317,9 @@ std::vector<LineBox> findLines(const detail::Frame::Crop& crop) {
   return lines;
 }
 
-// The line, padded, straightened and scaled so its text is `targetHeight` high.
-cv::Mat extractLine(detail::Frame& frame, const LineBox& line, double targetHeight) {
+// The line, padded, straightened and scaled so its text is `targetHeight`
+// high, its width also multiplied by `squeeze`.
+cv::Mat extractLine(detail::Frame& frame, const LineBox& line, double targetHeight, double squeeze) {
   const float padY = line.height * 0.2f, padX = line.height * 0.8f;
   const cv::Point2f corners[4] = {line.corner(-padX, -padY), line.corner(line.length + padX, -padY),
                                   line.corner(line.length + padX, line.height + padY),
@@ -317,7 +328,7 @@ cv::Mat extractLine(detail::Frame& frame, const LineBox& line, double targetHeig
   const double scale = std::clamp(targetHeight / line.height, 0.25, 4.0);
   const detail::Frame::Crop crop = frame.orientedCrop(bounds, scale);
   if (crop.image.cols < 8 || crop.image.rows < 8) return {};
-  const int w = int(std::lround((line.length + 2 * padX) * scale)),
+  const int w = int(std::lround((line.length + 2 * padX) * scale * squeeze)),
             h = int(std::lround((line.height + 2 * padY) * scale));
   if (w < 8 || h < 8) return {};
   const cv::Point2f src[3] = {crop.fromOriented(corners[0]), crop.fromOriented(corners[1]),
@@ -356,11 +367,15 @@ bool VNRecognizeTextRequest::performOn(detail::Frame& frame, VNError& error) {
   const bool fast = recognitionLevel == VNRequestTextRecognitionLevel::fast;
   // Capitals about 30 px high suit the LSTM model; the accurate level reads a little larger and smoother.
   const double targetHeight = fast ? 36 : 44;
+  // The model's cost grows with the line's width once it is scaled to the
+  // network's height; narrowing the fast level's lines by a fifth costs it no
+  // accuracy on document print and saves a fifth of the time.
+  const double squeeze = fast ? 0.8 : 1.0;
   const float minHeight = minimumTextHeight * float(frame.orientedSize().height);
 
   for (const LineBox& line : findLines(work)) {
     if (line.height < minHeight) continue;
-    cv::Mat input = extractLine(frame, line, targetHeight);
+    cv::Mat input = extractLine(frame, line, targetHeight, squeeze);
     if (input.empty()) continue;
     if (!fast) cv::GaussianBlur(input, input, {3, 3}, 0);
     float confidence = 0;
