@@ -153,11 +153,9 @@ bool DeviceCore::attach(const std::shared_ptr<SessionCore>& session, int preferr
   }
   if (!info.stepMode) {
     stopPump();
-    {
-      std::lock_guard lock(pumpMutex_);
-      pumpStop_ = false;
-    }
-    pump_ = std::thread([this] { pumpLoop(); });
+    std::lock_guard lock(pumpMutex_);
+    const std::uint64_t generation = pumpGeneration_;
+    pump_ = std::thread([this, generation] { pumpLoop(generation); });
   }
   fire(changes);
   return true;
@@ -190,38 +188,41 @@ void DeviceCore::disconnect() {
 }
 
 void DeviceCore::stopPump() {
+  std::thread running;
   {
     std::lock_guard lock(pumpMutex_);
-    pumpStop_ = true;
+    ++pumpGeneration_;
+    running = std::move(pump_);
   }
   pumpCv_.notify_all();
-  if (pump_.joinable()) {
+  if (running.joinable()) {
     // A stop requested from the capture thread itself (an observer stopping
     // the session) cannot join; the thread ends on its own.
-    if (pump_.get_id() == std::this_thread::get_id()) {
-      pump_.detach();
+    if (running.get_id() == std::this_thread::get_id()) {
+      running.detach();
     } else {
-      pump_.join();
+      running.join();
     }
   }
 }
 
-void DeviceCore::pumpLoop() {
+void DeviceCore::pumpLoop(std::uint64_t generation) {
   using clock = std::chrono::steady_clock;
   const auto period = std::chrono::duration_cast<clock::duration>(
       std::chrono::duration<double>(1.0 / std::max(info.frameRate, 1.0)));
   auto next = clock::now();
+  const auto stopped = [&] { return pumpGeneration_ != generation; };
   for (;;) {
     {
       std::lock_guard lock(pumpMutex_);
-      if (pumpStop_) return;
+      if (stopped()) return;
     }
     produceFrame();
     next += period;
     const auto now = clock::now();
     if (next < now) next = now;  // late: do not try to catch up with a burst
     std::unique_lock lock(pumpMutex_);
-    if (pumpCv_.wait_until(lock, next, [this] { return pumpStop_; })) return;
+    if (pumpCv_.wait_until(lock, next, stopped)) return;
   }
 }
 

@@ -103,7 +103,7 @@ class DeviceCore {
   };
   void setAdjustingLocked(bool value, std::vector<Change>& changes);
   void fire(const std::vector<Change>& changes);
-  void pumpLoop();
+  void pumpLoop(std::uint64_t generation);
   void stopPump();
 
   std::unique_ptr<FrameSource> source_;
@@ -130,10 +130,14 @@ class DeviceCore {
   bool ended_ = false;
 
   std::mutex produceMutex_;
-  std::thread pump_;
+  // The capture thread; started, handed over and stopped under pumpMutex_
+  // (a session stopping on its queue and the camera being unregistered may
+  // stop it at the same time). Each thread runs while the generation it was
+  // started with is current.
   std::mutex pumpMutex_;
+  std::thread pump_;
   std::condition_variable pumpCv_;
-  bool pumpStop_ = false;
+  std::uint64_t pumpGeneration_ = 0;
 };
 
 // Device registry: virtual cameras in registration order, then real ones.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <opencv2/imgproc.hpp>
 #include <thread>
 
@@ -144,6 +147,34 @@ TEST_F(CaptureSessionTest, RealTimeCameraStopsDeliveringWhenStopped) {
     EXPECT_EQ(rig.collector->frameCount(), atStop) << fps;
     camera->unregister();
   }
+}
+
+TEST_F(CaptureSessionTest, StoppingAndUnregisteringAtOnceBothReturn) {
+  // A screen stops its session on a queue while its host unregisters the
+  // camera: both stop the same capture thread.
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 20; ++i) {
+      VirtualCameraOptions o;
+      o.frameRate = 500;
+      o.settleFrames = 0;
+      auto camera = markerCamera(o, {64, 36});
+      Rig rig(camera->device());
+      rig.session->startRunning();
+      rig.collector->waitForFrames(2);
+      std::thread stopper([&] { rig.session->stopRunning(); });
+      camera->unregister();
+      stopper.join();
+    }
+    finished = true;
+  });
+  for (int i = 0; i < 600 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (!finished) {
+    ADD_FAILURE() << "stopRunning and unregister deadlocked";
+    std::fflush(nullptr);
+    std::_Exit(1);  // the stuck threads cannot be joined
+  }
+  worker.join();
 }
 
 TEST_F(CaptureSessionTest, NoCameraMeansNoDeviceAndASessionThatDeliversNothing) {
