@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <ZXing/ReadBarcode.h>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
@@ -119,6 +121,18 @@ void BM_MetadataPDF417(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MetadataPDF417)->Unit(benchmark::kMillisecond);
+
+// The plain library call on the whole grey frame, as our layer's last resort does it.
+void BM_Plain_ZXingPDF417_FullFrame(benchmark::State& state) {
+  cv::Mat grey;
+  cv::cvtColor(cardFrame(), grey, cv::COLOR_BGR2GRAY);
+  const ZXing::ImageView view(grey.data, grey.cols, grey.rows, ZXing::ImageFormat::Lum, static_cast<int>(grey.step[0]));
+  ZXing::DecodeHints hints;
+  hints.setFormats(ZXing::BarcodeFormat::PDF417);
+  hints.setTryRotate(true);
+  for (auto _ : state) benchmark::DoNotOptimize(ZXing::ReadBarcodes(view, hints).size());
+}
+BENCHMARK(BM_Plain_ZXingPDF417_FullFrame)->Unit(benchmark::kMillisecond);
 
 void BM_CIContextCropFromNV12(benchmark::State& state) {
   coreimage::CIImage image(fixtures::generators::toNV12(cardFrame()));

