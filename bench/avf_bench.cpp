@@ -1,10 +1,10 @@
 // Capture-stack costs per frame at camera resolution (1920x1080 NV12).
+#include <ZXing/ReadBarcode.h>
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
 #include <future>
 #include <mutex>
-#include <ZXing/ReadBarcode.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -126,7 +126,8 @@ BENCHMARK(BM_MetadataPDF417)->Unit(benchmark::kMillisecond);
 void BM_Plain_ZXingPDF417_FullFrame(benchmark::State& state) {
   cv::Mat grey;
   cv::cvtColor(cardFrame(), grey, cv::COLOR_BGR2GRAY);
-  const ZXing::ImageView view(grey.data, grey.cols, grey.rows, ZXing::ImageFormat::Lum, static_cast<int>(grey.step[0]));
+  const ZXing::ImageView view(grey.data, grey.cols, grey.rows, ZXing::ImageFormat::Lum,
+                              static_cast<int>(grey.step[0]));
   ZXing::DecodeHints hints;
   hints.setFormats(ZXing::BarcodeFormat::PDF417);
   hints.setTryRotate(true);

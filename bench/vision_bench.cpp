@@ -6,8 +6,8 @@
 #include <benchmark/benchmark.h>
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/image_processing/shape_predictor.h>
-#include <dlib/serialize.h>
 #include <dlib/opencv/cv_image.h>
+#include <dlib/serialize.h>
 #include <tesseract/baseapi.h>
 #include <unistd.h>
 
@@ -60,7 +60,8 @@ const Frames& frames() {
         grey(cv::Rect(0, grey.rows * 4 / 10, grey.cols, grey.rows - grey.rows * 4 / 10)).clone();
     // The zone alone: the lowest 30 % of the card.
     const auto& c = doc.corners;
-    const std::vector<cv::Point2f> band = {c[3] + (c[0] - c[3]) * 0.3f, c[2] + (c[1] - c[2]) * 0.3f, c[2], c[3]};
+    const std::vector<cv::Point2f> band = {c[3] + (c[0] - c[3]) * 0.3f, c[2] + (c[1] - c[2]) * 0.3f, c[2],
+                                           c[3]};
     out.mrzBandGrey = grey(cv::boundingRect(band) & cv::Rect(0, 0, grey.cols, grey.rows)).clone();
     return out;
   }();
@@ -206,10 +207,7 @@ BENCHMARK(BM_Plain_DlibDetector_Shorter200)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_Plain_ShapePredictor)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Plain_ShapePredictor)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_TextRequest_MRZ_Lower60)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(7)

@@ -56,7 +56,8 @@ cv::Mat cardScene(gen::CardContent content, std::uint32_t seed) {
 // The texts of the screen's visible labels, depth first.
 void visibleTexts(const std::shared_ptr<uikit::UIView>& view, std::vector<std::string>& out) {
   if (!view || view->isHidden() || view->alpha() < 0.01) return;
-  if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view); label && label->text() && !label->text()->empty())
+  if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view);
+      label && label->text() && !label->text()->empty())
     out.push_back(*label->text());
   for (const auto& sub : view->subviews()) visibleTexts(sub, out);
 }
@@ -107,7 +108,8 @@ bool run(const Capture& c, const std::filesystem::path& folder) {
     for (const auto& t : texts)
       if (!shown.count(t)) {
         std::printf("  %5.1f s  screen shows \"%s\"\n",
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), t.c_str());
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    t.c_str());
         if (c.onText) c.onText(t);
       }
     shown = std::move(now);

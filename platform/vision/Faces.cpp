@@ -26,7 +26,8 @@ namespace {
 // pyramid cut to the sizes the coarse scan could not see.
 constexpr double kCoarseShortSide = 200;
 constexpr double kFineShortSide = 320;
-constexpr unsigned long kFineLevels = 4;    // boxes of 80 to 138 px at the fine scale: 128 is the coarse scan's least
+constexpr unsigned long kFineLevels =
+    4;  // boxes of 80 to 138 px at the fine scale: 128 is the coarse scan's least
 constexpr double kLandmarkFaceWidth = 220;  // faces are shrunk to about this width for the landmarks
 // A scan places its box on an 8 px grid of the copy it scans, which on the
 // coarse copy is 40 px of a 1080p frame: the landmarks, and the pose fitted to
@@ -99,9 +100,9 @@ ThreadDetectors& detectorsForThisThread(const Models& m) {
 // the box itself when the crop shows no face.
 cv::Rect2f refineBox(detail::Frame& frame, dlib::frontal_face_detector& detector, const cv::Rect2f& box,
                      cv::Size orientedSize) {
-  const cv::Rect2f around = cv::Rect2f(box.x - box.width / 2, box.y - box.height / 2, box.width * 2,
-                                       box.height * 2) &
-                            cv::Rect2f(0, 0, float(orientedSize.width), float(orientedSize.height));
+  const cv::Rect2f around =
+      cv::Rect2f(box.x - box.width / 2, box.y - box.height / 2, box.width * 2, box.height * 2) &
+      cv::Rect2f(0, 0, float(orientedSize.width), float(orientedSize.height));
   const detail::Frame::Crop crop = frame.orientedCrop(around, std::min(4.0, kRefineBox / box.width), true);
   if (crop.image.cols < 80 || crop.image.rows < 80) return box;
   const cv::Point2f centre = crop.fromOriented({box.x + box.width / 2, box.y + box.height / 2});

@@ -11,7 +11,8 @@ namespace vision {
 
 namespace {
 
-constexpr double kWorkLongSide = 560;  // quadrilateral search size; corners are placed at full resolution after
+constexpr double kWorkLongSide =
+    560;  // quadrilateral search size; corners are placed at full resolution after
 constexpr double kPi = 3.14159265358979323846;
 
 using Quad = std::array<cv::Point2f, 4>;  // oriented full-resolution pixels, TL TR BR BL

@@ -160,7 +160,7 @@ std::string correctMRZLine(const std::string& line) {
       while (to < j && in[to] == in[k]) ++to;
       return to - from >= 3;
     };
-    while (a < b && a > 0 && capital(a) && !repeated(a)) ++a;      // a name's last letters, before the fillers
+    while (a < b && a > 0 && capital(a) && !repeated(a)) ++a;  // a name's last letters, before the fillers
     while (b > a && b < n && capital(b - 1) && !repeated(b - 1)) --b;  // a name's first letters, after them
     bool filler = false, lower = false, weakOnly = true;
     for (std::size_t k = a; k < b; ++k) {
