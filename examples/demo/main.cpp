@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
 
 namespace {
@@ -31,11 +32,6 @@ namespace gen = fixtures::generators;
 using morvik::IDCaptureVC;
 using morvik::IDDocumentType;
 using morvik::IDScanStep;
-
-avf::BGRFrame frameOf(const cv::Mat& m) {
-  return avf::BGRFrame{static_cast<std::size_t>(m.cols), static_cast<std::size_t>(m.rows), m.step[0], m.data,
-                       std::make_shared<cv::Mat>(m)};
-}
 
 // A card held steadily in front of the back camera, in a 4:3 portrait scene.
 cv::Mat cardScene(gen::CardContent content, std::uint32_t seed) {
@@ -177,11 +173,11 @@ int main(int argc, char** argv) {
 
   std::vector<Capture> captures;
   captures.push_back({"Front of Document", 0, false, avf::AVCaptureDevice::Position::back,
-                      [&](std::int64_t) { return frameOf(front); }, nullptr, "front.jpg"});
+                      [&](std::int64_t) { return fixtures::camera::bgrFrame(front); }, nullptr, "front.jpg"});
   captures.push_back({"Back of Document", 1, false, avf::AVCaptureDevice::Position::back,
-                      [&](std::int64_t) { return frameOf(back); }, nullptr, "back.jpg"});
+                      [&](std::int64_t) { return fixtures::camera::bgrFrame(back); }, nullptr, "back.jpg"});
   captures.push_back({"Face", 2, true, avf::AVCaptureDevice::Position::front,
-                      [&](std::int64_t) { return frameOf(*poses[pose.load()]); },
+                      [&](std::int64_t) { return fixtures::camera::bgrFrame(*poses[pose.load()]); },
                       [&](const std::string& text) {
                         if (text == "<< turn head left") pose = 1;
                         if (text == "turn head right >>") pose = 2;

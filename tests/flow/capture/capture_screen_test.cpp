@@ -1,18 +1,17 @@
 // The capture screen running in a window on a step-mode virtual camera.
-#include <morvik/flow/IDCaptureVC.h>
-
-#include "fixtures/generators/Generators.h"
-#include "flow/capture/IDCaptureVCState.h"
-
 #include <gtest/gtest.h>
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
+#include <morvik/flow/IDCaptureVC.h>
 #include <morvik/platform/avf.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
 #include <map>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "fixtures/camera/CameraTestSupport.h"
+#include "fixtures/generators/Generators.h"
+#include "flow/capture/IDCaptureVCState.h"
 
 namespace morvik {
 struct IDCaptureVCTestAccess {
@@ -51,12 +50,6 @@ const gen::CardFrame& cardFrame(gen::CardContent content) {
   return it->second;
 }
 
-avf::BGRFrame view(const cv::Mat& m) {
-  auto owner = std::make_shared<cv::Mat>(m);
-  return avf::BGRFrame{static_cast<std::size_t>(m.cols), static_cast<std::size_t>(m.rows), m.step[0], owner->data,
-                       owner};
-}
-
 class CaptureScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,7 +78,8 @@ class CaptureScreenTest : public ::testing::Test {
     options.portraitScene = true;
     options.brightnessNoise = 0.1;  // enough for the face readiness rule's deviation
     camera = avf::VirtualCamera::registerGenerator(
-        [scene](std::int64_t i) -> avf::VirtualFrame { return view(scene(i)); }, options);
+        [scene](std::int64_t i) -> avf::VirtualFrame { return fixtures::camera::bgrFrame(scene(i)); },
+        options);
     ASSERT_TRUE(camera);
   }
 
@@ -127,7 +121,10 @@ class CaptureScreenTest : public ::testing::Test {
       const auto dropped = state().videoOutput->droppedFrameCount();
       ASSERT_TRUE(camera->deliverNextFrame());
       ASSERT_TRUE(dispatch::MainLoop::runUntil(
-          [&] { return state().framesHandled.load() > before || state().videoOutput->droppedFrameCount() > dropped; },
+          [&] {
+            return state().framesHandled.load() > before ||
+                   state().videoOutput->droppedFrameCount() > dropped;
+          },
           20));
       if (state().framesHandled.load() > before) break;
     }
@@ -217,7 +214,8 @@ TEST_F(CaptureScreenTest, PassportBackFiresOnlyWithAReadableMRZ) {
   const auto& plain = cardFrame(gen::CardContent::printed);
   const auto& mrz = cardFrame(gen::CardContent::mrzTD3);
   bool showMRZ = false;
-  registerCamera(avf::AVCaptureDevice::Position::back, [&](std::int64_t) { return showMRZ ? mrz.bgr : plain.bgr; });
+  registerCamera(avf::AVCaptureDevice::Position::back,
+                 [&](std::int64_t) { return showMRZ ? mrz.bgr : plain.bgr; });
   show(IDDocumentType::passport, 1, "Back of Passport");
   EXPECT_TRUE(state().metadataOutput->metadataObjectTypes().empty());
   passHint();
@@ -278,8 +276,9 @@ TEST_F(CaptureScreenTest, FaceStepPassesLivenessAndDeliversOneMirroredSelfie) {
                  const_cast<std::uint8_t*>(cg->data()), cg->bytesPerRow());
   cv::Mat selfieGrey, sceneGrey, flipped;
   if (selfie.channels() == 4) {
-    cv::cvtColor(selfie, selfieGrey, cg->pixelFormat() == quartz::CGImagePixelFormat::rgba8 ? cv::COLOR_RGBA2GRAY
-                                                                                           : cv::COLOR_BGRA2GRAY);
+    cv::cvtColor(
+        selfie, selfieGrey,
+        cg->pixelFormat() == quartz::CGImagePixelFormat::rgba8 ? cv::COLOR_RGBA2GRAY : cv::COLOR_BGRA2GRAY);
   } else {
     selfieGrey = selfie.clone();
   }
