@@ -33,22 +33,6 @@ using morvik::IDCaptureVC;
 using morvik::IDDocumentType;
 using morvik::IDScanStep;
 
-// A card held steadily in front of the back camera, in a 4:3 portrait scene.
-cv::Mat cardScene(gen::CardContent content, std::uint32_t seed) {
-  gen::CardFrameOptions o;
-  o.seed = seed;
-  o.frameSize = {1080, 1440};
-  o.content = content;
-  o.background = gen::Background::textured;
-  o.minScale = o.maxScale = 0.8;
-  o.maxRotationDeg = 3;
-  o.maxTiltDeg = 3;
-  o.maxCentreOffset = 0.02;
-  o.maxBlurSigma = 0.5;
-  o.maxNoiseSigma = 2;
-  return gen::makeCardFrame(o).bgr;
-}
-
 // The texts of the screen's visible labels, depth first.
 void visibleTexts(const std::shared_ptr<uikit::UIView>& view, std::vector<std::string>& out) {
   if (!view || view->isHidden() || view->alpha() < 0.01) return;
@@ -153,8 +137,9 @@ int main(int argc, char** argv) {
   }
   std::printf("Morvik Verify demo: a driver's licence verification's three captures, on virtual cameras.\n");
 
-  const cv::Mat front = cardScene(gen::CardContent::printed, 11);
-  const cv::Mat back = cardScene(gen::CardContent::pdf417, 12);
+  const cv::Mat front =
+      gen::makeSteadyCardScene(gen::CardContent::printed, 11, gen::Background::textured).bgr;
+  const cv::Mat back = gen::makeSteadyCardScene(gen::CardContent::pdf417, 12, gen::Background::textured).bgr;
   const cv::Mat photo = gen::loadFacePhoto();
   if (photo.empty()) {
     std::fprintf(stderr, "morvik-demo: the face photograph is missing\n");

@@ -32,20 +32,7 @@ const gen::CardFrame& cardFrame(gen::CardContent content) {
   static std::map<gen::CardContent, gen::CardFrame> cache;
   auto it = cache.find(content);
   if (it == cache.end()) {
-    gen::CardFrameOptions options;
-    options.seed = 7;
-    // An upright portrait scene of the photo preset's 4:3 frames: the
-    // document rules judge shapes in normalised coordinates, which a 16:9
-    // frame would stretch past the aspect limit.
-    options.frameSize = {1080, 1440};
-    options.content = content;
-    options.minScale = options.maxScale = 0.8;
-    options.maxRotationDeg = 3;
-    options.maxTiltDeg = 3;
-    options.maxCentreOffset = 0.02;
-    options.maxBlurSigma = 0.5;
-    options.maxNoiseSigma = 2;
-    it = cache.emplace(content, gen::makeCardFrame(options)).first;
+    it = cache.emplace(content, gen::makeSteadyCardScene(content, 7)).first;
   }
   return it->second;
 }
