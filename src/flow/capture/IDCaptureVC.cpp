@@ -1,9 +1,4 @@
 #include <morvik/flow/IDCaptureVC.h>
-
-#include "flow/capture/CaptureRules.h"
-#include "flow/capture/IDCaptureVCState.h"
-#include "support/ResourceBundle.h"
-
 #include <morvik/platform/coreimage.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/quartz.h>
@@ -13,14 +8,18 @@
 #include <atomic>
 #include <cmath>
 
+#include "flow/capture/CaptureRules.h"
+#include "flow/capture/IDCaptureVCState.h"
+#include "support/ResourceBundle.h"
+
 namespace morvik {
 
 using namespace uikit;
+using capture_detail::makeScanLine;
+using capture_detail::semibold;
 using quartz::CGPoint;
 using quartz::CGRect;
 using quartz::CGSize;
-using capture_detail::makeScanLine;
-using capture_detail::semibold;
 
 namespace {
 
@@ -55,11 +54,24 @@ capture::PreviewOrientation toPreviewOrientation(avf::AVCaptureVideoOrientation 
 }  // namespace
 
 std::shared_ptr<IDCaptureVC> IDCaptureVC::make(IDDocumentType documentType, int stepIndex, IDScanStep step) {
-  return std::make_shared<IDCaptureVC>(documentType, stepIndex, std::move(step));
+  // The frame queue and the photo queue hold the screen while they call it,
+  // so either can let go of it last; the screen is a UI object and is
+  // destroyed on the main thread whoever lets go last.
+  return std::shared_ptr<IDCaptureVC>(new IDCaptureVC(documentType, stepIndex, std::move(step)),
+                                      [](IDCaptureVC* vc) {
+                                        if (dispatch::isMainThread()) {
+                                          delete vc;
+                                          return;
+                                        }
+                                        dispatch::DispatchQueue::main().async([vc] { delete vc; });
+                                      });
 }
 
 IDCaptureVC::IDCaptureVC(IDDocumentType documentType, int stepIndex, IDScanStep step)
-    : documentType_(documentType), stepIndex_(stepIndex), step_(std::move(step)), state_(std::make_unique<State>()) {
+    : documentType_(documentType),
+      stepIndex_(stepIndex),
+      step_(std::move(step)),
+      state_(std::make_unique<State>()) {
   state_->frontHintImageView->setContentMode(UIViewContentMode::scaleAspectFill);
   state_->frontHintImageView->setClipsToBounds(true);
   state_->analyzer = std::make_unique<capture::FrameAnalyzer>(documentType_, step_.title(), state_->flags);
@@ -69,7 +81,9 @@ IDCaptureVC::~IDCaptureVC() {
   for (auto& observation : state_->observations) observation->invalidate();
   // A screen dropped while its camera runs must not leave the camera running.
   if (auto session = state_->captureSession; session && session->isRunning()) {
-    dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] { session->stopRunning(); });
+    dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] {
+      session->stopRunning();
+    });
   }
 }
 
@@ -110,14 +124,24 @@ void IDCaptureVC::setupTopBar() {
   });
 
   std::weak_ptr<IDCaptureVC> weak = self();
-  for (auto [button, symbol] : {std::pair{s.backButton, "chevron.left"}, std::pair{s.torchButton, "bolt.fill"}}) {
+  for (auto [button, symbol] :
+       {std::pair{s.backButton, "chevron.left"}, std::pair{s.torchButton, "bolt.fill"}}) {
     button->setImage(UIImage::systemName(symbol), UIControlState::normal);
     button->setTintColor(UIColor::white());
     button->setContentEdgeInsets({8, 8, 8, 8});
   }
-  s.backButton->addTarget(self(), [weak] { if (auto me = weak.lock()) me->onBack(); }, UIControlEvents::touchUpInside);
-  s.torchButton->addTarget(self(), [weak] { if (auto me = weak.lock()) me->toggleTorch(); },
-                           UIControlEvents::touchUpInside);
+  s.backButton->addTarget(
+      self(),
+      [weak] {
+        if (auto me = weak.lock()) me->onBack();
+      },
+      UIControlEvents::touchUpInside);
+  s.torchButton->addTarget(
+      self(),
+      [weak] {
+        if (auto me = weak.lock()) me->toggleTorch();
+      },
+      UIControlEvents::touchUpInside);
   auto spacer = std::make_shared<UIView>();
   spacer->setContentHuggingPriority(UILayoutPriority{1}, NSLayoutConstraintAxis::horizontal);
   s.topBar->addArrangedSubview(s.backButton);
@@ -223,14 +247,16 @@ void IDCaptureVC::setupCamera() {
   const auto kinds = step_.kinds();
   const std::string lowered = [&] {
     std::string t = step_.title();
-    std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(t.begin(), t.end(), t.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return t;
   }();
   std::weak_ptr<IDCaptureVC> weak = self();
 
   s.captureSession->beginConfiguration();
   s.captureSession->setSessionPreset(avf::AVCaptureSession::Preset::photo);
-  const auto position = kinds.face ? avf::AVCaptureDevice::Position::front : avf::AVCaptureDevice::Position::back;
+  const auto position =
+      kinds.face ? avf::AVCaptureDevice::Position::front : avf::AVCaptureDevice::Position::back;
   if (auto device = avf::AVCaptureDevice::default_(avf::AVCaptureDevice::DeviceType::builtInWideAngleCamera,
                                                    avf::AVMediaType::video, position)) {
     s.videoDevice = device;
@@ -247,7 +273,7 @@ void IDCaptureVC::setupCamera() {
             auto me = weak.lock();
             if (!me) return;
             const bool value = flag == &capture::SharedFlags::isAdjustingFocus ? d.isAdjustingFocus()
-                                                                                : d.isAdjustingExposure();
+                                                                               : d.isAdjustingExposure();
             (me->state_->flags.*flag).store(value);
           }));
     };
@@ -266,7 +292,8 @@ void IDCaptureVC::setupCamera() {
     std::vector<avf::AVMetadataObjectType> types;
     const bool barcodeType = documentType_ == IDDocumentType::driversLicenseOrIDCard ||
                              documentType_ == IDDocumentType::passportCard;
-    if (lowered.find("back") != std::string::npos && barcodeType) types.push_back(avf::AVMetadataObjectTypePDF417Code);
+    if (lowered.find("back") != std::string::npos && barcodeType)
+      types.push_back(avf::AVMetadataObjectTypePDF417Code);
     if (lowered.find("face") != std::string::npos) types.push_back(avf::AVMetadataObjectTypeFace);
     s.metadataOutput->setMetadataObjectTypes(types);
   }
@@ -513,7 +540,8 @@ void IDCaptureVC::layoutBackHint() {
   const CGRect frame = s.overlayView->convert(cut, s.previewContainer.get());
   if (sameFrame(frame, s.backHintContainer->frame())) return;
   s.backHintContainer->setFrame(frame);
-  if (auto imageView = std::dynamic_pointer_cast<UIImageView>(s.backHintContainer->viewWithTag(kBackHintImageTag))) {
+  if (auto imageView =
+          std::dynamic_pointer_cast<UIImageView>(s.backHintContainer->viewWithTag(kBackHintImageTag))) {
     imageView->setFrame(s.backHintContainer->bounds());
     imageView->layer()->setCornerRadius(capture::kCardCornerRadius);
   }
@@ -546,7 +574,8 @@ void IDCaptureVC::setTorch(bool on) {
   if (!s.videoDevice || !s.videoDevice->hasTorch()) return;
   try {
     s.videoDevice->lockForConfiguration();
-    s.videoDevice->setTorchMode(on ? avf::AVCaptureDevice::TorchMode::on : avf::AVCaptureDevice::TorchMode::off);
+    s.videoDevice->setTorchMode(on ? avf::AVCaptureDevice::TorchMode::on
+                                   : avf::AVCaptureDevice::TorchMode::off);
     s.videoDevice->unlockForConfiguration();
   } catch (const foundation::NSError&) {
     // A torch that cannot be locked keeps its mode.
@@ -556,12 +585,16 @@ void IDCaptureVC::setTorch(bool on) {
 
 void IDCaptureVC::startSession() {
   auto session = state_->captureSession;
-  dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] { session->startRunning(); });
+  dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] {
+    session->startRunning();
+  });
 }
 
 void IDCaptureVC::stopSession() {
   auto session = state_->captureSession;
-  dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] { session->stopRunning(); });
+  dispatch::DispatchQueue::global(dispatch::DispatchQoS::userInitiated).async([session] {
+    session->stopRunning();
+  });
   setTorch(false);
 }
 
@@ -590,13 +623,15 @@ void IDCaptureVC::processFrame(const avf::CMSampleBufferRef& sampleBuffer) {
                                                             avf::kCMAttachmentMode_ShouldPropagate)) {
     if (auto exif = attachments->find(avf::kCGImagePropertyExifDictionary); exif != attachments->end()) {
       if (const auto* dictionary = exif->second.dictionary()) {
-        if (auto value = dictionary->find(avf::kCGImagePropertyExifBrightnessValue); value != dictionary->end()) {
+        if (auto value = dictionary->find(avf::kCGImagePropertyExifBrightnessValue);
+            value != dictionary->end()) {
           brightness = value->second.number();
         }
       }
     }
   }
-  const auto outcome = state_->analyzer->processFrame(avf::CMSampleBufferGetImageBuffer(sampleBuffer), brightness);
+  const auto outcome =
+      state_->analyzer->processFrame(avf::CMSampleBufferGetImageBuffer(sampleBuffer), brightness);
   state_->framesHandled.fetch_add(1);
   if (!outcome.analysed) return;
   // Everything the frame asks of the UI hops to the main queue, in the order
@@ -656,7 +691,8 @@ void IDCaptureVC::fadeOutRectangle() {
   });
 }
 
-void IDCaptureVC::metadataOutput(avf::AVCaptureOutput&, const std::vector<std::shared_ptr<avf::AVMetadataObject>>& objects,
+void IDCaptureVC::metadataOutput(avf::AVCaptureOutput&,
+                                 const std::vector<std::shared_ptr<avf::AVMetadataObject>>& objects,
                                  avf::AVCaptureConnection&) {
   handleMetadataObjects(objects);
 }
@@ -691,7 +727,8 @@ void IDCaptureVC::startPhotoCapture() {
   s.isCapturing = true;
   auto settings = avf::AVCapturePhotoSettings::make();
   if (s.videoDevice && s.videoDevice->isFlashAvailable()) {
-    settings.flashMode = s.isTorchOn ? avf::AVCaptureDevice::FlashMode::off : avf::AVCaptureDevice::FlashMode::auto_;
+    settings.flashMode =
+        s.isTorchOn ? avf::AVCaptureDevice::FlashMode::off : avf::AVCaptureDevice::FlashMode::auto_;
   }
   s.photoOutput->capturePhoto(settings, self());
 }

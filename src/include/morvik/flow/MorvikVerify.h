@@ -116,6 +116,7 @@ class MORVIK_API MorvikVerify : public std::enable_shared_from_this<MorvikVerify
   ~MorvikVerify();
 
  private:
+  friend struct MorvikVerifyTestAccess;
   struct Passkey {};
 
  public:

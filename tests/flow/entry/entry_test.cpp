@@ -1,0 +1,429 @@
+// The SDK entry: configuration, the start calls and their refusals, the face
+// road against the loopback server over HTTPS, delivery order and Close.
+#include <gtest/gtest.h>
+#include <morvik/MorvikVerify.h>
+#include <morvik/api/APIManager.h>
+#include <morvik/platform/dispatch.h>
+#include <morvik/platform/uikit.h>
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "api/ApiTestSupport.h"
+#include "api/models/FullVerdictReply.h"
+#include "fixtures/generators/Generators.h"
+#include "fixtures/server/LoopbackServer.h"
+
+namespace morvik {
+struct MorvikVerifyTestAccess {
+  static void unconfigure() {
+    std::lock_guard lock(MorvikVerify::shared().mutex_);
+    MorvikVerify::shared().config_.reset();
+  }
+};
+}  // namespace morvik
+
+namespace {
+
+using fixtures::LoopbackServer;
+using fixtures::ScriptedReply;
+using morvik::IDCaptureVC;
+using morvik::MorvikEnvironment;
+using morvik::MorvikVerificationResult;
+using morvik::MorvikVerificationType;
+using morvik::MorvikVerify;
+using morvik::MorvikVerifyConfig;
+using morvik::MorvikVerifyError;
+
+// Every call the host sees, in order.
+struct Journal : morvik::MorvikVerifyDelegate {
+  std::vector<std::string> events;
+  std::vector<MorvikVerificationResult> results;
+  void morvikVerifyDidComplete(const MorvikVerificationResult& result) override {
+    events.push_back(result.isVerified() ? "delegate:verified" : "delegate:failed");
+  }
+  void morvikVerifyDidCancel() override { events.push_back("delegate:cancel"); }
+  MorvikVerify::Completion completion() {
+    return [this](const MorvikVerificationResult& result) {
+      events.push_back(dispatch::isMainThread() ? "completion" : "completion:off-main");
+      results.push_back(result);
+    };
+  }
+};
+
+std::string describe(const MorvikVerificationResult& result) {
+  return result.error() ? result.error()->errorDescription() : std::string("none");
+}
+
+std::shared_ptr<uikit::UIImage> selfie() {
+  static const auto image = [] {
+    cv::Mat frame(480, 360, CV_8UC3, cv::Scalar(90, 120, 160));
+    return uikit::UIImage::make(fixtures::generators::toCGImage(frame), 1, uikit::UIImage::Orientation::up);
+  }();
+  return image;
+}
+
+class EntryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dispatch::clock::useManualClock();
+    apitest::setPath(morvik::APIManager::shared(), true);
+    scene = uikit::UIApplication::shared().connectWindowScene();
+    window = scene->makeWindow();
+    host = std::make_shared<uikit::UIViewController>();
+    window->setRootViewController(host);
+    window->makeKeyAndVisible();
+    settle();
+    MorvikVerify::configure(
+        MorvikVerifyConfig("test-key", MorvikEnvironment::development, uikit::UIColor::systemBlue()));
+    // The configured environment is not reachable from here: the loopback
+    // server stands in for it, trusted through the throwaway authority.
+    auto& api = morvik::APIManager::shared();
+    api.setBaseURL(foundation::URL::string(server.baseURL()));
+    api.setTrustedCertificateForTesting(server.caCertificatePEM());
+    journal = std::make_shared<Journal>();
+    MorvikVerify::shared().setDelegate(journal);
+  }
+
+  void TearDown() override {
+    settle();
+    if (scene) uikit::UIApplication::shared().disconnect(scene);
+    host.reset();
+    window.reset();
+    scene.reset();
+    settle();
+    auto& api = morvik::APIManager::shared();
+    api.setTrustedCertificateForTesting("");
+    apitest::setPath(api, true);
+    dispatch::clock::useRealClock();
+  }
+
+  // Runs the main queue and moves the manual clock past every transition
+  // and overlay animation until nothing more happens.
+  static void settle() {
+    for (int i = 0; i < 8; ++i) {
+      dispatch::MainLoop::drain();
+      dispatch::clock::advance(0.5);
+    }
+    dispatch::MainLoop::drain();
+  }
+
+  // Waits (bounded, real time) for the host to have heard `count` events.
+  bool awaitEvents(std::size_t count) {
+    for (int i = 0; i < 400 && journal->events.size() < count; ++i) {
+      dispatch::MainLoop::runUntil([&] { return journal->events.size() >= count; }, 0.025);
+      dispatch::clock::advance(0.1);
+    }
+    settle();
+    return journal->events.size() >= count;
+  }
+
+  std::shared_ptr<uikit::UINavigationController> flow() const {
+    return std::dynamic_pointer_cast<uikit::UINavigationController>(host->presentedViewController());
+  }
+  std::shared_ptr<IDCaptureVC> faceScreen() const {
+    auto navigation = flow();
+    if (!navigation || navigation->viewControllers().empty()) return nullptr;
+    return std::dynamic_pointer_cast<IDCaptureVC>(navigation->viewControllers().front());
+  }
+  void startFace(std::optional<std::string> email) {
+    MorvikVerify::shared().startVerification(*host, MorvikVerificationType::faceDetection, std::move(email),
+                                             journal->completion());
+    settle();
+    ASSERT_TRUE(faceScreen());
+  }
+  // What the face-only screen hands over when it has taken the selfie.
+  void deliverPhoto(std::shared_ptr<uikit::UIImage> image) {
+    auto screen = faceScreen();
+    ASSERT_TRUE(screen && screen->onCaptured);
+    screen->onCaptured(std::move(image));
+  }
+  void tapClose() {
+    auto screen = faceScreen();
+    ASSERT_TRUE(screen && screen->navigationItem().leftBarButtonItem);
+    ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
+    settle();
+  }
+
+  LoopbackServer server{LoopbackServer::Scheme::https};
+  std::shared_ptr<uikit::UIWindowScene> scene;
+  std::shared_ptr<uikit::UIWindow> window;
+  std::shared_ptr<uikit::UIViewController> host;
+  std::shared_ptr<Journal> journal;
+};
+
+TEST(MorvikTypesTest, ErrorDescriptionsAreTheFixedTexts) {
+  const std::pair<MorvikVerifyError, std::string> rows[] = {
+      {MorvikVerifyError::verificationFailed("No face"), "Verification failed: No face"},
+      {MorvikVerifyError::verificationFailed(""), "Verification failed: "},
+      {MorvikVerifyError::networkError("timed out"), "Network error: timed out"},
+      {MorvikVerifyError::notConfigured(),
+       "MorvikVerify SDK is not configured. Call MorvikVerify.configure() first."},
+      {MorvikVerifyError::userCancelled(), "User cancelled the verification process."},
+      {MorvikVerifyError::cameraAccessDenied(), "Camera access is required for document verification."},
+      {MorvikVerifyError::invalidDocument(), "The document could not be verified. Please try again."},
+  };
+  for (const auto& [error, text] : rows) EXPECT_EQ(error.errorDescription(), text);
+}
+
+TEST_F(EntryTest, ConfigureReplacesKeyAndEndpointAndKeepsTheColour) {
+  const auto colour = uikit::UIColor(0.1, 0.2, 0.3, 1);
+  const std::pair<MorvikEnvironment, std::string> rows[] = {
+      {MorvikEnvironment::production, "https://api.morvik.example/api"},
+      {MorvikEnvironment::staging, "https://staging.api.morvik.example/api"},
+      {MorvikEnvironment::development, "https://dev.api.morvik.example:3035/api"},
+  };
+  for (const auto& [environment, base] : rows) {
+    MorvikVerify::configure(MorvikVerifyConfig("key-" + base, environment, colour));
+    EXPECT_EQ(morvik::APIManager::shared().baseURL()->absoluteString(), base);
+    EXPECT_EQ(morvik::APIManager::shared().apiKey(), "key-" + base);
+    ASSERT_TRUE(MorvikVerify::shared().currentConfig());
+    EXPECT_EQ(MorvikVerify::shared().currentConfig()->environment(), environment);
+    EXPECT_TRUE(MorvikVerify::shared().currentConfig()->primaryColor() == colour);
+  }
+}
+
+// The face road's outcomes, one row per kind of reply.
+TEST_F(EntryTest, FaceReplyDecidesTheOutcomeAfterTheFlowIsDismissed) {
+  const std::string verdict(morvik::samples::kFullVerdictReply);
+  const std::string noRecord = R"({"success": false, "message": "Face does not match"})";
+  const std::string recordNoMessage = R"({"success": false, "data": {"requestId": 7}})";
+  struct Row {
+    const char* name;
+    ScriptedReply reply;
+    bool offline;
+    bool verified;
+    bool record;
+    std::string error;  // description, or a prefix when it ends with '*'
+  };
+  const Row rows[] = {
+      {"200 with record", ScriptedReply::json(200, verdict), false, true, true, "none"},
+      {"200 without record", ScriptedReply::json(200, noRecord), false, false, false,
+       "Verification failed: Face does not match"},
+      {"200 without record or message", ScriptedReply::json(200, "{}"), false, false, false,
+       "Verification failed: Verification failed"},
+      {"404 with record", ScriptedReply::json(404, recordNoMessage), false, false, true,
+       "Verification failed: Verification failed"},
+      {"500 without message", ScriptedReply::json(500, R"({"success": false})"), false, false, false,
+       "Verification failed: Verification failed"},
+      {"transport failure", ScriptedReply::hangUp(), false, false, false, "Verification failed: *"},
+      {"offline", ScriptedReply::json(200, verdict), true, false, false,
+       "Verification failed: No internet connection available"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    journal->events.clear();
+    journal->results.clear();
+    server.clearRequests();
+    server.setDefaultReply(row.reply);
+    apitest::setPath(morvik::APIManager::shared(), !row.offline);
+    startFace("ada@example.com");
+    deliverPhoto(selfie());
+    ASSERT_TRUE(awaitEvents(2));
+    EXPECT_EQ(journal->events, (std::vector<std::string>{
+                                   row.verified ? "delegate:verified" : "delegate:failed", "completion"}));
+    const auto& result = journal->results.at(0);
+    EXPECT_EQ(result.isVerified(), row.verified);
+    EXPECT_EQ(result.documentData().has_value(), row.record);
+    if (!row.error.empty() && row.error.back() == '*') {
+      EXPECT_EQ(describe(result).rfind(row.error.substr(0, row.error.size() - 1), 0), 0u) << describe(result);
+      EXPECT_GT(describe(result).size(), row.error.size());
+    } else {
+      EXPECT_EQ(describe(result), row.error);
+    }
+    EXPECT_FALSE(host->presentedViewController()) << "the flow is dismissed before the outcome";
+    if (!row.offline) {
+      const auto requests = server.requests();
+      ASSERT_FALSE(requests.empty());
+      const auto& request = requests.front();
+      EXPECT_EQ(request.path, "/api/reverify");
+      ASSERT_TRUE(request.part("email") && request.part("age") && request.part("livePhoto"));
+      EXPECT_EQ(request.part("email")->bytes, "ada@example.com");
+      EXPECT_EQ(request.part("age")->bytes, "0");
+      EXPECT_EQ(request.part("livePhoto")->bytes.substr(0, 2), "\xFF\xD8");  // a JPEG
+    } else {
+      EXPECT_EQ(server.requestCount(), 0u);
+    }
+    // Nothing more arrives later.
+    settle();
+    EXPECT_EQ(journal->events.size(), 2u);
+  }
+}
+
+// Early refusals keep the screen open; every further photo is refused again,
+// to the same completion, and a Close after them still reaches it.
+TEST_F(EntryTest, EarlyRefusalsRepeatAndCloseStillReachesTheSameCompletion) {
+  struct Row {
+    std::optional<std::string> email;
+    bool withImage;
+    std::string error;
+  };
+  const Row rows[] = {
+      {std::nullopt, true, "Verification failed: Email is required for face detection"},
+      {"", true, "Verification failed: Email is required for face detection"},
+      {"ada@example.com", false, "Verification failed: Failed to capture face image"},
+  };
+  for (const auto& row : rows) {
+    journal->events.clear();
+    journal->results.clear();
+    startFace(row.email);
+    for (int photo = 1; photo <= 2; ++photo) {
+      deliverPhoto(row.withImage ? selfie() : nullptr);
+      ASSERT_TRUE(awaitEvents(2 * photo));
+      EXPECT_EQ(describe(journal->results.back()), row.error);
+      EXPECT_TRUE(faceScreen()) << "the screen stays";
+    }
+    tapClose();
+    ASSERT_TRUE(awaitEvents(6));
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "completion", "delegate:failed",
+                                                         "completion", "delegate:cancel", "completion"}));
+    EXPECT_EQ(describe(journal->results.back()), "User cancelled the verification process.");
+    EXPECT_FALSE(host->presentedViewController());
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+// Close before any photo, and while the upload is running: one outcome,
+// userCancelled; a reply arriving after Close delivers nothing more.
+TEST_F(EntryTest, CloseReportsCancelOnceAtEachPoint) {
+  for (bool uploading : {false, true}) {
+    SCOPED_TRACE(uploading ? "while uploading" : "before a photo");
+    journal->events.clear();
+    journal->results.clear();
+    server.clearRequests();
+    server.setDefaultReply([] {
+      auto reply = ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply));
+      reply.delay = std::chrono::milliseconds(300);
+      return reply;
+    }());
+    startFace("ada@example.com");
+    if (uploading) {
+      deliverPhoto(selfie());
+      ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    }
+    tapClose();
+    ASSERT_TRUE(awaitEvents(2));
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+    EXPECT_EQ(describe(journal->results.at(0)), "User cancelled the verification process.");
+    if (uploading) {
+      // Let the reply land and its handling run out.
+      dispatch::MainLoop::runUntil([] { return false; }, 0.6);
+      settle();
+    }
+    EXPECT_EQ(journal->events.size(), 2u);
+    EXPECT_FALSE(host->presentedViewController());
+  }
+}
+
+TEST_F(EntryTest, StartRefusalsAnswerAtOnceOnTheCallersThreadWithoutTheDelegate) {
+  // Configured, but the only window is not key: no top view controller.
+  auto other = uikit::UIApplication::shared().connectWindowScene();
+  uikit::UIApplication::shared().disconnect(scene);
+  scene = other;
+  window = scene->makeWindow();
+  window->setRootViewController(host);  // present but never made key
+  std::vector<std::string> answers;
+  auto record = [&](const MorvikVerificationResult& result) {
+    answers.push_back((dispatch::isMainThread() ? "" : "off-main:") + describe(result));
+  };
+  MorvikVerify::startDocumentScan("a@b.c", record);
+  MorvikVerify::startFaceDetection("a@b.c", record);
+  MorvikVerify::start(MorvikVerificationType::faceDetection, std::nullopt, record);
+  const std::string unable = "Verification failed: Unable to present verification screen";
+  EXPECT_EQ(answers, (std::vector<std::string>{unable, unable, unable}));
+
+  // Not configured: the static start still answers "unable" without a key
+  // window, and notConfigured with one; the per-controller calls answer
+  // notConfigured. Nothing is stored, nothing presented.
+  morvik::MorvikVerifyTestAccess::unconfigure();
+  answers.clear();
+  MorvikVerify::start(MorvikVerificationType::documentScan, "a@b.c", record);
+  window->makeKeyAndVisible();
+  settle();
+  MorvikVerify::start(MorvikVerificationType::documentScan, "a@b.c", record);
+  morvik::presentMorvikDocumentScan(*host, "a@b.c", record);
+  morvik::presentMorvikFaceDetection(*host, "a@b.c", record);
+  morvik::presentMorvikVerification(*host, MorvikVerificationType::faceDetection, "a@b.c", record);
+  const std::string notConfigured =
+      "MorvikVerify SDK is not configured. Call MorvikVerify.configure() first.";
+  EXPECT_EQ(answers,
+            (std::vector<std::string>{unable, notConfigured, notConfigured, notConfigured, notConfigured}));
+  EXPECT_FALSE(host->presentedViewController());
+  EXPECT_FALSE(MorvikVerify::shared().isConfigured());
+  EXPECT_FALSE(MorvikVerify::shared().currentConfig());
+  settle();
+  EXPECT_TRUE(journal->events.empty());
+}
+
+// presented, then visible, then selected, recursively; the first key window
+// decides even without a root.
+TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
+  auto tabs = std::make_shared<uikit::UITabBarController>();
+  auto first = std::make_shared<uikit::UIViewController>();
+  auto second = std::make_shared<uikit::UIViewController>();
+  tabs->setViewControllers({first, second});
+  tabs->setSelectedIndex(1);
+  auto modal = std::make_shared<uikit::UINavigationController>(tabs);
+  modal->setModalPresentationStyle(uikit::UIModalPresentationStyle::fullScreen);
+  host->present(modal, false);
+  settle();
+  EXPECT_EQ(MorvikVerify::topViewController(), second);
+
+  // A static start presents from there, with a Close item on the first screen.
+  MorvikVerify::startFaceDetection("ada@example.com", journal->completion());
+  settle();
+  auto flow = std::dynamic_pointer_cast<uikit::UINavigationController>(second->presentedViewController());
+  ASSERT_TRUE(flow);
+  EXPECT_EQ(flow->modalPresentationStyle(), uikit::UIModalPresentationStyle::fullScreen);
+  auto screen = std::dynamic_pointer_cast<IDCaptureVC>(flow->viewControllers().at(0));
+  ASSERT_TRUE(screen);
+  EXPECT_TRUE(screen->isFaceOnlyMode);
+  EXPECT_EQ(screen->step().title(), "Face");
+  EXPECT_FALSE(screen->onComplete);
+  ASSERT_TRUE(screen->navigationItem().leftBarButtonItem);
+  EXPECT_EQ(screen->navigationItem().leftBarButtonItem->systemItem(),
+            uikit::UIBarButtonItem::SystemItem::close);
+  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+
+  // Close dismisses from the first window's root: the host's own modal goes too.
+  ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
+  settle();
+  EXPECT_FALSE(host->presentedViewController());
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+
+  // A key window without a root yields nothing, even when another window has one.
+  auto keyWithoutRoot = scene->makeWindow();
+  scene->windows();  // host's window stays first
+  keyWithoutRoot->makeKeyAndVisible();
+  EXPECT_FALSE(MorvikVerify::topViewController());
+}
+
+TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
+  startFace("ada@example.com");
+  MorvikVerify::completeVerification(std::nullopt);
+  ASSERT_TRUE(awaitEvents(2));
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "completion"}));
+  EXPECT_FALSE(journal->results.at(0).isVerified());
+  EXPECT_FALSE(journal->results.at(0).error());
+
+  MorvikVerify::completeVerification(morvik::DocumentVerificationData{});
+  ASSERT_TRUE(awaitEvents(4));
+  EXPECT_TRUE(journal->results.at(1).isVerified());
+
+  // The delegate is held weakly: once the host lets go it hears nothing.
+  auto completion = journal->completion();
+  std::vector<std::string> after;
+  MorvikVerify::shared().setCompletionHandler(
+      [&](const MorvikVerificationResult& r) { after.push_back(describe(r)); });
+  std::weak_ptr<Journal> weak = journal;
+  auto keep = std::move(journal);
+  keep.reset();
+  EXPECT_TRUE(weak.expired());
+  MorvikVerify::completeWithError(MorvikVerifyError::verificationFailed("x"));
+  settle();
+  EXPECT_EQ(after, (std::vector<std::string>{"Verification failed: x"}));
+  journal = std::make_shared<Journal>();
+}
+
+}  // namespace
