@@ -7,6 +7,7 @@
 #include "morvik/api/models/Response.h"
 #include "morvik/flow/IDCaptureVC.h"
 #include "morvik/flow/IDDocumentType.h"
+#include "morvik/flow/IDScanStepsVC.h"
 #include "morvik/flow/MorvikTypes.h"
 #include "morvik/flow/MorvikVerify.h"
 #include "morvik/support/ConnectivityMonitor.h"
