@@ -20,6 +20,7 @@
 
 #include "api/Utility.h"
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik {
 namespace {
@@ -332,18 +333,6 @@ void APIManager::setIsConnected(bool connected) {
         if (auto self = weak.lock()) self->isConnected_ = connected;
       },
       dispatch::DispatchWorkItemFlags::barrier);
-}
-
-void APIManager::setTrustedCertificateForTesting(std::string pem) {
-  std::lock_guard lock(mutex_);
-  trustedCertificatePEM_ = std::move(pem);
-}
-
-void APIManager::setTimeoutsForTesting(std::chrono::milliseconds request,
-                                       std::chrono::milliseconds resource) {
-  std::lock_guard lock(mutex_);
-  requestTimeout_ = request;
-  resourceTimeout_ = resource;
 }
 
 std::vector<std::pair<std::string, std::string>> APIManager::makeHeaders() const {

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace {
 

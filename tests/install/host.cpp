@@ -6,10 +6,19 @@
 #include <cstdio>
 
 int main() {
-  const auto& steps = morvik::IDDocumentType::driversLicenseOrIDCard.steps();
-  const auto screen = morvik::IDCaptureVC::make(morvik::IDDocumentType::driversLicenseOrIDCard, 0, steps.front());
-  const auto reply = morvik::decodeJSON<morvik::Response>(std::string_view(R"({"success":true,"message":"ok"})"));
-  std::printf("morvik-install-host: %zu steps, first \"%s\"; screen %s; reply message \"%s\"\n", steps.size(),
-              steps.front().title().c_str(), screen->className().c_str(), reply.message.value_or("").c_str());
-  return screen && reply.success.value_or(false) ? 0 : 1;
+  const morvik::IDScanStep step("Document Front");
+  const auto type = morvik::IDDocumentType::allCases().front();
+  const auto screen = morvik::IDCaptureVC::make(type, 0, step);
+  const auto verdict =
+      morvik::decodeJSON<morvik::DocumentVerificationData>(std::string_view(R"({"requestId":7})"));
+  bool rejected = false;
+  try {
+    morvik::decodeJSON<morvik::DocumentVerificationData>(std::string_view(R"({"requestId":"7"})"));
+  } catch (const morvik::DecodingError& error) {
+    rejected = error.kind() == morvik::DecodingError::Kind::typeMismatch;
+  }
+  std::printf("morvik-install-host: \"%s\", step \"%s\" (%s); screen %s; verdict %s\n",
+              std::string(type.title()).c_str(), step.title().c_str(), step.isFront() ? "front" : "?",
+              screen->className().c_str(), morvik::encodeJSON(verdict).c_str());
+  return screen && verdict.requestId == 7 && rejected ? 0 : 1;
 }

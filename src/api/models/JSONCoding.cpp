@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/models/JSONReader.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik {
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik::detail {
 

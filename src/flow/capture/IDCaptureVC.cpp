@@ -10,6 +10,7 @@
 
 #include "flow/capture/CaptureRules.h"
 #include "flow/capture/IDCaptureVCState.h"
+#include "morvik/flow/IDDocumentSteps.h"
 #include "support/ResourceBundle.h"
 
 namespace morvik {
@@ -168,7 +169,7 @@ void IDCaptureVC::setupBottomSteps() {
     s.bottomStepsStack->setHidden(true);
     return;
   }
-  const auto& steps = documentType_.steps();
+  const auto& steps = morvik::steps(documentType_);
   for (std::size_t i = 0; i < steps.size(); ++i) {
     auto button = std::make_shared<UIButton>(UIButton::ButtonType::system);
     button->setTitle(capture::shortTitle(steps[i].title()), UIControlState::normal);

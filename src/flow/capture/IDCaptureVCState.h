@@ -15,6 +15,11 @@
 
 namespace morvik {
 
+// Redraws used by the photo post-processing; each answers the input when
+// nothing can be drawn.
+std::shared_ptr<uikit::UIImage> normalizedImage(const std::shared_ptr<uikit::UIImage>& image);
+std::shared_ptr<uikit::UIImage> mirroredImage(const std::shared_ptr<uikit::UIImage>& image);
+
 namespace capture_detail {
 
 using uikit::UIColor;

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "morvik/flow/IDDocumentSteps.h"
+
 namespace morvik {
 
 namespace {
@@ -53,31 +55,31 @@ std::string_view IDDocumentType::title() const noexcept {
   switch (value_) {
     case Value::driversLicenseOrIDCard:
       return "Driver's License or ID Card";
-    case Value::passport:
+    case IDDocumentType::Value::passport:
       return "Passport";
-    case Value::passportCard:
+    case IDDocumentType::Value::passportCard:
       return "Passport Card";
-    case Value::internationalID:
+    case IDDocumentType::Value::internationalID:
       return "International ID";
   }
   return {};
 }
 
-int IDDocumentType::serverCode() const noexcept {
-  switch (value_) {
-    case Value::driversLicenseOrIDCard:
+int serverCode(IDDocumentType type) noexcept {
+  switch (type.value()) {
+    case IDDocumentType::Value::driversLicenseOrIDCard:
       return 1;
-    case Value::passport:
+    case IDDocumentType::Value::passport:
       return 2;
-    case Value::passportCard:
+    case IDDocumentType::Value::passportCard:
       return 3;
-    case Value::internationalID:
+    case IDDocumentType::Value::internationalID:
       return 5;  // The server has no type 4.
   }
   return 0;
 }
 
-const std::vector<IDScanStep>& IDDocumentType::steps() const {
+const std::vector<IDScanStep>& steps(IDDocumentType type) {
   // Built once (thread-safe static initialisation) and never changed afterwards.
   static const std::array<std::vector<IDScanStep>, 4> lists{
       makeSteps({"Document Front", "Back of Document", "Face"}),
@@ -85,7 +87,7 @@ const std::vector<IDScanStep>& IDDocumentType::steps() const {
       makeSteps({"Back of Passport Card", "Passport Front", "Face"}),
       makeSteps({"Back of Identification (MRZ)", "Face"}),
   };
-  return lists[static_cast<std::size_t>(value_)];
+  return lists[static_cast<std::size_t>(type.value())];
 }
 
 }  // namespace morvik

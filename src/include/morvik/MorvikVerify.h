@@ -4,7 +4,6 @@
 #include "morvik/api/models/DecodingError.h"
 #include "morvik/api/models/DocumentVerificationData.h"
 #include "morvik/api/models/JSONCoding.h"
-#include "morvik/api/models/Response.h"
 #include "morvik/flow/IDCaptureVC.h"
 #include "morvik/flow/IDDocumentType.h"
 #include "morvik/flow/IDScanStepsVC.h"

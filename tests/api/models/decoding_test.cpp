@@ -6,6 +6,7 @@
 #include <string>
 
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik {
 namespace {

@@ -6,6 +6,7 @@
 
 #include "api/models/FullVerdictReply.h"
 #include "morvik/api/models/JSONCoding.h"
+#include "morvik/api/models/Response.h"
 
 namespace morvik {
 namespace {

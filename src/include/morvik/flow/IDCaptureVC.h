@@ -14,6 +14,7 @@
 // global user-initiated queue.
 #pragma once
 
+#include <morvik/Export.h>
 #include <morvik/flow/IDDocumentType.h>
 #include <morvik/platform/avf.h>
 #include <morvik/platform/quartz/CAGradientLayer.h>
@@ -24,10 +25,10 @@
 
 namespace morvik {
 
-class IDCaptureVC : public uikit::UIViewController,
-                    public avf::AVCapturePhotoCaptureDelegate,
-                    public avf::AVCaptureVideoDataOutputSampleBufferDelegate,
-                    public avf::AVCaptureMetadataOutputObjectsDelegate {
+class MORVIK_API IDCaptureVC : public uikit::UIViewController,
+                               public avf::AVCapturePhotoCaptureDelegate,
+                               public avf::AVCaptureVideoDataOutputSampleBufferDelegate,
+                               public avf::AVCaptureMetadataOutputObjectsDelegate {
  public:
   static std::shared_ptr<IDCaptureVC> make(IDDocumentType documentType, int stepIndex, IDScanStep step);
   IDCaptureVC(IDDocumentType documentType, int stepIndex, IDScanStep step);
@@ -49,7 +50,8 @@ class IDCaptureVC : public uikit::UIViewController,
   void viewDidLayoutSubviews() override;
 
   // Delegate entries of the camera's outputs.
-  void photoOutput(avf::AVCapturePhotoOutput& output, const std::shared_ptr<avf::AVCapturePhoto>& didFinishProcessingPhoto,
+  void photoOutput(avf::AVCapturePhotoOutput& output,
+                   const std::shared_ptr<avf::AVCapturePhoto>& didFinishProcessingPhoto,
                    const std::optional<foundation::NSError>& error) override;
   void captureOutput(avf::AVCaptureOutput& output, const avf::CMSampleBufferRef& didOutput,
                      avf::AVCaptureConnection& from) override;
@@ -93,8 +95,8 @@ class IDCaptureVC : public uikit::UIViewController,
 
   void processFrame(const avf::CMSampleBufferRef& sampleBuffer);
   void updateProgress(bool lightOK, bool good);
-  void drawPolygon(const quartz::CGPoint& topLeft, const quartz::CGPoint& topRight, const quartz::CGPoint& bottomLeft,
-                   const quartz::CGPoint& bottomRight);
+  void drawPolygon(const quartz::CGPoint& topLeft, const quartz::CGPoint& topRight,
+                   const quartz::CGPoint& bottomLeft, const quartz::CGPoint& bottomRight);
   void fadeOutRectangle();
   void handleMetadataObjects(const std::vector<std::shared_ptr<avf::AVMetadataObject>>& objects);
   void completeLiveness();
@@ -109,10 +111,5 @@ class IDCaptureVC : public uikit::UIViewController,
   IDScanStep step_;
   std::unique_ptr<State> state_;
 };
-
-// Redraws used by the photo post-processing; each answers the input when
-// nothing can be drawn.
-std::shared_ptr<uikit::UIImage> normalizedImage(const std::shared_ptr<uikit::UIImage>& image);
-std::shared_ptr<uikit::UIImage> mirroredImage(const std::shared_ptr<uikit::UIImage>& image);
 
 }  // namespace morvik

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "morvik/Export.h"
+
 namespace morvik {
 
 // What a scan step captures. Decided by the step's title alone (see scanStepKinds).
@@ -30,15 +32,15 @@ struct IDScanStepKinds {
 // The single place where a title's kind words are found. Screens that test one word on its own
 // (the capture screen's hints, the face analysis) read the matching flag; screens that need one
 // kind per step use scanStepKind().
-IDScanStepKinds scanStepKinds(std::string_view title) noexcept;
+MORVIK_API IDScanStepKinds scanStepKinds(std::string_view title) noexcept;
 
 // One kind per title: front when the title contains "front", else back when it contains "back",
 // else face when it contains "face", else none (letter case ignored in every test).
-IDScanStepKind scanStepKind(std::string_view title) noexcept;
+MORVIK_API IDScanStepKind scanStepKind(std::string_view title) noexcept;
 
 // One capture of a document type's step list. Its title is shown to the user and decides its kind;
 // any text is accepted and nothing checks it against the built-in lists.
-class IDScanStep {
+class MORVIK_API IDScanStep {
  public:
   explicit IDScanStep(std::string title) : title_(std::move(title)) {}
 
@@ -54,9 +56,10 @@ class IDScanStep {
   std::string title_;
 };
 
-// The kind of identity document a scan captures. Use the named constants:
+// The kind of identity document a scan captures (its step list and upload code stay inside the
+// SDK). Use the named constants:
 //   IDDocumentType::passport.title(); switch (type) { case IDDocumentType::passport: ... }
-class IDDocumentType {
+class MORVIK_API IDDocumentType {
  public:
   enum class Value : std::uint8_t { driversLicenseOrIDCard, passport, passportCard, internationalID };
 
@@ -75,13 +78,6 @@ class IDDocumentType {
 
   // The title shown to the user, e.g. "Driver's License or ID Card".
   std::string_view title() const noexcept;
-
-  // The code the document upload sends as decimal text in "documentType": 1, 2, 3 or 5.
-  int serverCode() const noexcept;
-
-  // The fixed, ordered steps of this type; every type ends with "Face". The same list on every
-  // read, so a step index means the same step on every screen.
-  const std::vector<IDScanStep>& steps() const;
 
  private:
   Value value_;

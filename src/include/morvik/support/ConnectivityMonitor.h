@@ -10,6 +10,7 @@
 // queue, or the caller of the first `connection`).
 #pragma once
 
+#include <morvik/Export.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/foundation/NotificationCenter.h>
 #include <morvik/platform/network/SCNetworkReachability.h>
@@ -34,7 +35,7 @@ inline const foundation::NotificationName ConnectivityChangedNotification = "Con
 // Thrown by the throwing factories and by startNotifier(). Each case carries
 // the reachability layer's status code (network::SCError()) read at the moment
 // of failure.
-class ConnectivityError : public std::exception {
+class MORVIK_API ConnectivityError : public std::exception {
  public:
   enum class Kind {
     failedToCreateWithAddress,
@@ -69,7 +70,7 @@ class ConnectivityError : public std::exception {
   std::string message_;
 };
 
-class ConnectivityMonitor : public std::enable_shared_from_this<ConnectivityMonitor> {
+class MORVIK_API ConnectivityMonitor : public std::enable_shared_from_this<ConnectivityMonitor> {
  public:
   using NetworkReachable = std::function<void(const std::shared_ptr<ConnectivityMonitor>&)>;
   using NetworkUnreachable = std::function<void(const std::shared_ptr<ConnectivityMonitor>&)>;
@@ -162,13 +163,13 @@ class ConnectivityMonitor : public std::enable_shared_from_this<ConnectivityMoni
   std::optional<network::SCNetworkReachabilityFlags> flags_;
 };
 
-const char* description(ConnectivityMonitor::Connection connection);
-const char* description(ConnectivityMonitor::NetworkStatus status);
+MORVIK_API const char* description(ConnectivityMonitor::Connection connection);
+MORVIK_API const char* description(ConnectivityMonitor::NetworkStatus status);
 
 // The ten-character flags string: "W" is-WWAN, "R" reachable, a space, then
 // "c" connection required, "t" transient, "i" intervention required,
 // "C" connection on traffic, "D" connection on demand, "l" local address,
 // "d" direct; "-" for each flag not set.
-std::string flagsDescription(network::SCNetworkReachabilityFlags flags);
+MORVIK_API std::string flagsDescription(network::SCNetworkReachabilityFlags flags);
 
 }  // namespace morvik

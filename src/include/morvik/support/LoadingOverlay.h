@@ -12,6 +12,7 @@
 // the overlay and the cover view. The shared instance lives for the process.
 #pragma once
 
+#include <morvik/Export.h>
 #include <morvik/platform/foundation/NotificationCenter.h>
 #include <morvik/platform/quartz/CAShapeLayer.h>
 #include <morvik/platform/uikit/UIColor.h>
@@ -27,7 +28,7 @@
 
 namespace morvik {
 
-class LoadingOverlay : public uikit::UIView {
+class MORVIK_API LoadingOverlay : public uikit::UIView {
  public:
   using CGFloat = quartz::CGFloat;
 

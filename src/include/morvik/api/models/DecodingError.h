@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "morvik/Export.h"
+
 namespace morvik {
 
 // Thrown by decodeJSON (JSONCoding.h) on the thread that called it, for the first problem found:
 // the whole value fails, no partial record is returned.
-class DecodingError : public std::exception {
+class MORVIK_API DecodingError : public std::exception {
  public:
   enum class Kind {
     typeMismatch,   // a member holds the wrong JSON type (a string for an integer, 1 for a Boolean ...)
@@ -47,6 +49,6 @@ class DecodingError : public std::exception {
   std::string description_;
 };
 
-const char* description(DecodingError::Kind kind) noexcept;
+MORVIK_API const char* description(DecodingError::Kind kind) noexcept;
 
 }  // namespace morvik

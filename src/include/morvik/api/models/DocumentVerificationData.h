@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "morvik/Export.h"
+
 namespace morvik {
 
 namespace detail {
@@ -20,7 +22,7 @@ struct JSONSchema;
 
 // The document's data as the server read it, all text exactly as sent (dates, heights ... are not
 // parsed). `documentClass` travels as the JSON member "class".
-struct Document {
+struct MORVIK_API Document {
   Document() = default;
 
   std::optional<std::string> auditInformation;
@@ -63,7 +65,7 @@ struct Document {
 
 // A confidence score per document field. Only `auditInformation` is open to the host; the others
 // are decoded and encoded (encodeJSON shows them) but kept for the SDK.
-class DocumentConfidenceScores {
+class MORVIK_API DocumentConfidenceScores {
  public:
   DocumentConfidenceScores() = default;
 
@@ -111,7 +113,7 @@ class DocumentConfidenceScores {
   std::optional<std::int64_t> zip;
 };
 
-struct DocumentVerificationResult {
+struct MORVIK_API DocumentVerificationResult {
   DocumentVerificationResult() = default;
 
   std::optional<bool> isDocumentExpired;
@@ -132,7 +134,7 @@ struct DocumentVerificationResult {
   std::optional<std::int64_t> documentConfidence;
 };
 
-struct FaceMatchVerificationResult {
+struct MORVIK_API FaceMatchVerificationResult {
   FaceMatchVerificationResult() = default;
 
   std::optional<std::int64_t> falseAcceptanceRate;
@@ -144,7 +146,7 @@ struct FaceMatchVerificationResult {
   std::optional<bool> isSuspiciousPhoto;
 };
 
-struct AntiSpoofingVerificationResult {
+struct MORVIK_API AntiSpoofingVerificationResult {
   AntiSpoofingVerificationResult() = default;
 
   std::optional<std::int64_t> antiSpoofingFaceImageConfidence;
@@ -153,7 +155,7 @@ struct AntiSpoofingVerificationResult {
 };
 
 // One further check's outcome; the codes in `status` and `effect` are carried as received.
-struct ExternalVerificationResult {
+struct MORVIK_API ExternalVerificationResult {
   ExternalVerificationResult() = default;
 
   std::optional<std::int64_t> status;
@@ -163,7 +165,7 @@ struct ExternalVerificationResult {
   std::optional<std::int64_t> effect;
 };
 
-struct DiveResponse {
+struct MORVIK_API DiveResponse {
   DiveResponse() = default;
 
   std::optional<std::string> requestId;  // text here, an integer in DocumentVerificationData
@@ -177,7 +179,7 @@ struct DiveResponse {
 };
 
 // The root of the verdict. Its presence, not its contents, makes a verification count as verified.
-struct DocumentVerificationData {
+struct MORVIK_API DocumentVerificationData {
   DocumentVerificationData() = default;
 
   std::optional<std::int64_t> requestId;

@@ -15,27 +15,44 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "morvik/Export.h"
 #include "morvik/api/models/DecodingError.h"
 #include "morvik/api/models/DocumentVerificationData.h"
-#include "morvik/api/models/Response.h"
 
 namespace morvik {
 
 // Bodies nesting arrays or objects deeper than this are rejected before any record is read.
 inline constexpr std::size_t kMaxJSONNestingDepth = 512;
 
+// The records decodeJSON and encodeJSON accept: the verdict records here; the SDK adds its own.
 template <class T>
-concept JSONRecord = std::same_as<T, Response> || std::same_as<T, Meta> || std::same_as<T, LogInResponse> ||
-    std::same_as<T, Auth> || std::same_as<T, DocumentVerificationData> || std::same_as<T, DiveResponse> ||
-    std::same_as<T, Document> || std::same_as<T, DocumentConfidenceScores> ||
-    std::same_as<T, DocumentVerificationResult> || std::same_as<T, FaceMatchVerificationResult> ||
-    std::same_as<T, AntiSpoofingVerificationResult> || std::same_as<T, ExternalVerificationResult>;
+struct IsJSONRecord : std::false_type {};
+template <>
+struct IsJSONRecord<DocumentVerificationData> : std::true_type {};
+template <>
+struct IsJSONRecord<DiveResponse> : std::true_type {};
+template <>
+struct IsJSONRecord<Document> : std::true_type {};
+template <>
+struct IsJSONRecord<DocumentConfidenceScores> : std::true_type {};
+template <>
+struct IsJSONRecord<DocumentVerificationResult> : std::true_type {};
+template <>
+struct IsJSONRecord<FaceMatchVerificationResult> : std::true_type {};
+template <>
+struct IsJSONRecord<AntiSpoofingVerificationResult> : std::true_type {};
+template <>
+struct IsJSONRecord<ExternalVerificationResult> : std::true_type {};
+
+template <class T>
+concept JSONRecord = IsJSONRecord<T>::value;
 
 // Decodes one record from UTF-8 JSON text. Throws DecodingError (with the path of member names to
 // the first problem); never returns a partial record.
 template <JSONRecord T>
-T decodeJSON(std::string_view json);
+MORVIK_API T decodeJSON(std::string_view json);
 
 template <JSONRecord T>
 T decodeJSON(std::span<const std::uint8_t> bytes) {
@@ -46,6 +63,6 @@ T decodeJSON(std::span<const std::uint8_t> bytes) {
 // DocumentConfidenceScores), absent fields omitted. Never throws for a decoded record; bytes that are
 // not valid UTF-8 in a host-set text are written as U+FFFD.
 template <JSONRecord T>
-std::string encodeJSON(const T& record);
+MORVIK_API std::string encodeJSON(const T& record);
 
 }  // namespace morvik

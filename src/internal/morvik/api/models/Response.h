@@ -1,7 +1,8 @@
 // The reply envelope and the signed-in user's record.
 //
-// Plain values like the verdict records (DocumentVerificationData.h): every field optional, read
-// and written freely, no shared state. Decoded and encoded through JSONCoding.h.
+// Internal to the SDK: a host sees only the verdict record an envelope carries. Plain values like
+// the verdict records (DocumentVerificationData.h): every field optional, read and written freely, no
+// shared state. Decoded and encoded through JSONCoding.h.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "morvik/api/models/DocumentVerificationData.h"
+#include "morvik/api/models/JSONCoding.h"
 
 namespace morvik {
 
@@ -63,5 +65,14 @@ struct LogInResponse {
   std::optional<bool> isPhoneVerified;
   std::optional<Auth> auth;
 };
+
+template <>
+struct IsJSONRecord<Response> : std::true_type {};
+template <>
+struct IsJSONRecord<Meta> : std::true_type {};
+template <>
+struct IsJSONRecord<LogInResponse> : std::true_type {};
+template <>
+struct IsJSONRecord<Auth> : std::true_type {};
 
 }  // namespace morvik
