@@ -1,0 +1,3 @@
+// Umbrella header of the combine layer.
+#pragma once
+#include <morvik/platform/combine/Combine.h>
