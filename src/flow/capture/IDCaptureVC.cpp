@@ -1,4 +1,5 @@
 #include <morvik/flow/IDCaptureVC.h>
+#include <morvik/flow/IDScanStepsVC.h>
 #include <morvik/platform/coreimage.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/quartz.h>
@@ -557,7 +558,7 @@ void IDCaptureVC::navigateBack() {
   auto navigation = navigationController();
   if (!navigation) return;
   for (const auto& controller : navigation->viewControllers()) {
-    if (controller->className() == "IDScanStepsVC") {
+    if (std::dynamic_pointer_cast<IDScanStepsVC>(controller)) {
       navigation->popToViewController(controller, true);
       return;
     }

@@ -11,6 +11,7 @@
 #include "morvik/api/models/Response.h"
 #include "morvik/flow/IDCaptureVC.h"
 #include "morvik/flow/IDDocumentType.h"
+#include "morvik/flow/IDScanStepsVC.h"
 
 namespace morvik {
 
@@ -240,9 +241,7 @@ void MorvikVerify::startVerification(uikit::UIViewController& from, MorvikVerifi
 
   std::shared_ptr<uikit::UIViewController> screen;
   if (type == MorvikVerificationType::documentScan) {
-    // The step list is not wired yet.
-    completeWithError(MorvikVerifyError::verificationFailed(kUnableToPresent));
-    return;
+    screen = IDScanStepsVC::make(IDDocumentType::driversLicenseOrIDCard);
   } else {
     auto capture = IDCaptureVC::make(IDDocumentType::driversLicenseOrIDCard, 0, IDScanStep("Face"));
     capture->isFaceOnlyMode = true;

@@ -14,6 +14,7 @@
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/generators/Generators.h"
 #include "fixtures/server/LoopbackServer.h"
+#include "flow/steps/StepListTestSupport.h"
 
 namespace morvik {
 struct MorvikVerifyTestAccess {
@@ -424,6 +425,50 @@ TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
   settle();
   EXPECT_EQ(after, (std::vector<std::string>{"Verification failed: x"}));
   journal = std::make_shared<Journal>();
+}
+
+// The document road from the static start to the result screen's Done.
+TEST_F(EntryTest, DocumentScanEndsThroughTheResultScreensDone) {
+  using Access = morvik::IDScanStepsVCTestAccess;
+  server.setDefaultReply(ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply)));
+  MorvikVerify::startDocumentScan("ada@example.com", journal->completion());
+  settle();
+  auto navigation = flow();
+  ASSERT_TRUE(navigation);
+  auto list = std::dynamic_pointer_cast<morvik::IDScanStepsVC>(navigation->viewControllers().at(0));
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->documentType(), morvik::IDDocumentType::driversLicenseOrIDCard);
+  ASSERT_TRUE(list->navigationItem().leftBarButtonItem);
+
+  auto tap = [&](const std::string& title) {
+    Access::button(*list, title)->sendActions(uikit::UIControlEvents::touchUpInside);
+    settle();
+  };
+  tap("Start");
+  for (std::size_t i = 0; i < list->steps().size(); ++i) {
+    auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->topViewController());
+    ASSERT_TRUE(capture) << "step " << i;
+    capture->onCaptured(steptest::cardImage(static_cast<std::uint32_t>(i), 500));
+    capture->onComplete();
+    settle();
+  }
+  ASSERT_EQ(navigation->topViewController(), list);
+  tap("Submit");
+  std::shared_ptr<morvik::VerifiedScreen> result;
+  for (int i = 0; i < 400 && !result; ++i) {
+    dispatch::MainLoop::runUntil([] { return false; }, 0.025);
+    settle();
+    result = std::dynamic_pointer_cast<morvik::VerifiedScreen>(navigation->topViewController());
+  }
+  ASSERT_TRUE(result);
+  EXPECT_EQ(server.requests().at(0).part("email")->bytes, "ada@example.com");
+  EXPECT_TRUE(journal->events.empty());
+  ASSERT_TRUE(result->doneButton());
+  result->doneButton()->sendActions(uikit::UIControlEvents::touchUpInside);
+  ASSERT_TRUE(awaitEvents(2));
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:verified", "completion"}));
+  EXPECT_TRUE(journal->results.at(0).documentData());
+  EXPECT_FALSE(host->presentedViewController());
 }
 
 }  // namespace
