@@ -8,6 +8,7 @@
 #include "flow/preview/IDStepPreviewVC.h"
 #include "flow/result/VerifiedScreen.h"
 #include "flow/steps/StepCardView.h"
+#include "morvik/flow/IDDocumentSteps.h"
 #include "support/ResourceBundle.h"
 
 namespace morvik {
@@ -157,7 +158,7 @@ std::shared_ptr<IDScanStepsVC> IDScanStepsVC::make(IDDocumentType documentType) 
 
 IDScanStepsVC::IDScanStepsVC(IDDocumentType documentType)
     : documentType_(documentType),
-      steps_(documentType.steps()),
+      steps_(morvik::steps(documentType)),
       stepStatuses_(steps_.size(), StepStatus::pending),
       titleLabel_(std::make_shared<uikit::UILabel>()),
       docTypeButton_(makeSystemButton()),

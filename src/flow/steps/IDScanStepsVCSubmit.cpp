@@ -8,6 +8,7 @@
 
 #include "api/Utility.h"
 #include "flow/result/VerifiedScreen.h"
+#include "morvik/flow/IDDocumentSteps.h"
 
 namespace morvik {
 
@@ -46,7 +47,7 @@ void IDScanStepsVC::submitCapturedImages() {
     }
   }
   const std::string email = MorvikVerify::shared().currentEmail().value_or("");
-  const std::string documentType = std::to_string(documentType_.serverCode());
+  const std::string documentType = std::to_string(serverCode(documentType_));
   auto frontData = jpeg(front);
   auto backData = jpeg(back);
   auto faceData = jpeg(face);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "StepListTestSupport.h"
+#include "morvik/flow/IDDocumentSteps.h"
 #include "support/ResourceBundle.h"
 
 namespace steptest {
@@ -34,16 +35,16 @@ TEST_F(StepListTest, NewListShowsItsStepsFirstInProgressAndOnlyStart) {
     SCOPED_TRACE(std::string(c.type.title()));
     show(c.type);
     EXPECT_EQ(list->title(), "ID Validation");
-    EXPECT_EQ(typeTitle(), c.type.steps()[0].title());
+    EXPECT_EQ(typeTitle(), morvik::steps(c.type)[0].title());
     EXPECT_EQ(shownButtons(), (std::vector<std::string>{"Back", "Start"}));
     const auto& cards = Access::cards(*list);
-    ASSERT_EQ(cards.size(), c.type.steps().size());
+    ASSERT_EQ(cards.size(), morvik::steps(c.type).size());
     ASSERT_EQ(Access::stepsStack(*list)->arrangedSubviews().size(), cards.size());
     for (std::size_t i = 0; i < cards.size(); ++i) {
       const auto& card = *cards[i];
       SCOPED_TRACE(i);
       EXPECT_EQ(card.tag(), int(i));
-      EXPECT_EQ(card.titleLabel->text(), c.type.steps()[i].title());
+      EXPECT_EQ(card.titleLabel->text(), morvik::steps(c.type)[i].title());
       EXPECT_EQ(card.stepLabel->text(), "Step " + std::to_string(i + 1));
       EXPECT_TRUE(card.statusIcon->isHidden());
       EXPECT_EQ(pngOf(card.imageView->image()), bundlePng(c.placeholders[i]));
