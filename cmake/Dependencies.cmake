@@ -4,6 +4,14 @@ find_package(PkgConfig REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(CURL REQUIRED)
 find_package(OpenCV 4 REQUIRED COMPONENTS core imgproc imgcodecs calib3d videoio objdetect freetype)
+# What the SDK's own libraries link: the image codecs and video I/O bring
+# about 200 shared libraries (GDAL, HDF5, GStreamer...) into every host, so the
+# libraries use libjpeg/libpng directly, and video I/O only in the plugin that
+# is loaded when a real camera or a video file is first asked for. Tests and
+# benchmarks may link the rest.
+set(MORVIK_OPENCV_LIBS opencv_core opencv_imgproc opencv_calib3d)
+find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
 find_package(dlib REQUIRED)
 find_package(ZXing REQUIRED)
 pkg_check_modules(TESSERACT REQUIRED IMPORTED_TARGET tesseract lept)

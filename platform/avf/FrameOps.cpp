@@ -4,10 +4,10 @@
 #include <array>
 #include <cstring>
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "Internal.h"
+#include "quartz/ImageCodec.h"
 
 namespace avf::detail {
 
@@ -157,55 +157,6 @@ double meanFullRangeLuma(const CVPixelBufferRef& b) {
   return std::clamp((mean - 16.0) * 255.0 / 219.0, 0.0, 255.0);
 }
 
-std::vector<std::uint8_t> insertExifOrientation(const std::vector<std::uint8_t>& jpeg, int orientation) {
-  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return {};
-  // APP1: "Exif\0\0", a little-endian TIFF header and IFD0 holding one entry,
-  // Orientation (0x0112, SHORT, count 1).
-  const std::uint8_t tiff[] = {'I',
-                               'I',
-                               0x2A,
-                               0x00,
-                               0x08,
-                               0x00,
-                               0x00,
-                               0x00,  // header, IFD0 at 8
-                               0x01,
-                               0x00,  // one entry
-                               0x12,
-                               0x01,
-                               0x03,
-                               0x00,
-                               0x01,
-                               0x00,
-                               0x00,
-                               0x00,  // tag, SHORT, count 1
-                               static_cast<std::uint8_t>(orientation),
-                               0x00,
-                               0x00,
-                               0x00,  // value
-                               0x00,
-                               0x00,
-                               0x00,
-                               0x00};  // no next IFD
-  std::vector<std::uint8_t> app1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-  app1.insert(app1.end(), std::begin(tiff), std::end(tiff));
-  const std::size_t len = app1.size() - 2;
-  app1[2] = static_cast<std::uint8_t>(len >> 8);
-  app1[3] = static_cast<std::uint8_t>(len & 0xFF);
-  // After SOI and a JFIF APP0 if there is one (JFIF wants APP0 first).
-  std::size_t at = 2;
-  if (jpeg.size() > 6 && jpeg[2] == 0xFF && jpeg[3] == 0xE0) {
-    const std::size_t app0 = (static_cast<std::size_t>(jpeg[4]) << 8) | jpeg[5];
-    if (4 + app0 <= jpeg.size()) at = 4 + app0;
-  }
-  std::vector<std::uint8_t> out;
-  out.reserve(jpeg.size() + app1.size());
-  out.insert(out.end(), jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
-  out.insert(out.end(), app1.begin(), app1.end());
-  out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
-  return out;
-}
-
 std::vector<std::uint8_t> encodeJPEG(const CVPixelBufferRef& buffer, int exifOrientation, bool mirrorUpright,
                                      double quality) {
   if (!buffer || buffer->width() == 0 || buffer->height() == 0) return {};
@@ -223,10 +174,10 @@ std::vector<std::uint8_t> encodeJPEG(const CVPixelBufferRef& buffer, int exifOri
     const bool swapsAxes = exifOrientation >= 5;
     cv::flip(bgr, bgr, swapsAxes ? 0 : 1);
   }
-  std::vector<std::uint8_t> jpeg;
   const int q = std::clamp(static_cast<int>(quality * 100.0 + 0.5), 1, 100);
-  if (!cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, q})) return {};
-  return insertExifOrientation(jpeg, exifOrientation);
+  std::vector<std::uint8_t> jpeg = quartz::codec::encodeJPEG(bgr, q);
+  quartz::codec::insertExifOrientation(jpeg, exifOrientation);
+  return jpeg;
 }
 
 }  // namespace avf::detail

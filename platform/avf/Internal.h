@@ -217,7 +217,6 @@ double meanFullRangeLuma(const CVPixelBufferRef& nv12);
 // stored pixels so the upright image appears mirrored. Empty on failure.
 std::vector<std::uint8_t> encodeJPEG(const CVPixelBufferRef& buffer, int exifOrientation, bool mirrorUpright,
                                      double quality);
-// Inserts an EXIF APP1 segment with the orientation tag after the JPEG's SOI/APP0.
-std::vector<std::uint8_t> insertExifOrientation(const std::vector<std::uint8_t>& jpeg, int orientation);
+
 
 }  // namespace avf::detail

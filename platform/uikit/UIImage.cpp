@@ -7,14 +7,14 @@
 #include <fstream>
 #include <iterator>
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "quartz/CGImageOpenCV.h"
-#include "uikit/UIImageCodec.h"
+#include "quartz/ImageCodec.h"
 
 namespace uikit {
 
+namespace codec = quartz::codec;
 using quartz::CGAffineTransform;
 using quartz::CGFloat;
 using quartz::CGImage;
@@ -238,10 +238,8 @@ std::shared_ptr<UIImage> UIImage::fromData(const foundation::Data& data, CGFloat
   if (data.isEmpty()) return nullptr;
   CGImageRef pixels;
   try {
-    const cv::Mat encoded(1, static_cast<int>(data.count()), CV_8UC1,
-                          const_cast<std::uint8_t*>(data.bytes()));
-    // Unchanged: keeps alpha and leaves the pixels as stored (no EXIF rotation).
-    pixels = imageFromDecoded(cv::imdecode(encoded, cv::IMREAD_UNCHANGED));
+    // Keeps alpha and leaves the pixels as stored (no EXIF rotation).
+    pixels = imageFromDecoded(codec::decodeImage(data.bytes(), data.count()));
   } catch (const cv::Exception&) {
     return nullptr;
   }
@@ -349,8 +347,8 @@ std::optional<foundation::Data> UIImage::jpegData(CGFloat compressionQuality) co
   const double q = std::isnan(compressionQuality) ? 0 : std::clamp<CGFloat>(compressionQuality, 0, 1);
   std::vector<std::uint8_t> bytes;
   try {
-    const std::vector<int> params{cv::IMWRITE_JPEG_QUALITY, static_cast<int>(std::lround(q * 100))};
-    if (!cv::imencode(".jpg", opaqueMat(*cgImage_), bytes, params)) return std::nullopt;
+    bytes = codec::encodeJPEG(opaqueMat(*cgImage_), static_cast<int>(std::lround(q * 100)));
+    if (bytes.empty()) return std::nullopt;
   } catch (const cv::Exception&) {
     return std::nullopt;
   }
@@ -371,7 +369,8 @@ std::optional<foundation::Data> UIImage::pngData() const {
     } else {
       cv::cvtColor(cvb::toPremultipliedBGRA(img), out, cv::COLOR_mRGBA2RGBA);  // PNG stores straight alpha
     }
-    if (!cv::imencode(".png", out, bytes)) return std::nullopt;
+    bytes = codec::encodePNG(out);
+    if (bytes.empty()) return std::nullopt;
   } catch (const cv::Exception&) {
     return std::nullopt;
   }
