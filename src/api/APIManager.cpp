@@ -7,6 +7,7 @@
 #include <morvik/platform/foundation/Console.h>
 #include <morvik/platform/network/NWPathMonitor.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -45,6 +46,19 @@ using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
 void initCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// A header value holding a control character would end its line early and
+// start further headers of the sender's choosing.
+bool isSafeHeaderValue(std::string_view value) noexcept {
+  return std::none_of(value.begin(), value.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+void sayLeftOutOnce(std::atomic<bool>& said, const char* line) {
+  if (!said.exchange(true)) foundation::print(line);
 }
 
 constexpr const char* kNoInternetMessage = "No internet connection available";
@@ -338,10 +352,22 @@ void APIManager::setIsConnected(bool connected) {
 std::vector<std::pair<std::string, std::string>> APIManager::makeHeaders() const {
   std::vector<std::pair<std::string, std::string>> headers;
   headers.emplace_back("Accept", "application/json");
-  if (auto key = apiKey(); key && !key->empty()) headers.emplace_back("x-secret-key", *key);
+  if (auto key = apiKey(); key && !key->empty()) {
+    if (isSafeHeaderValue(*key)) {
+      headers.emplace_back("x-secret-key", *key);
+    } else {
+      sayLeftOutOnce(saidKeyLeftOut_, "x-secret-key left out: the API key holds a control character");
+    }
+  }
   if (auto user = Utility::getUserData()) {
     if (user->auth && user->auth->accessToken && !user->auth->accessToken->empty()) {
-      headers.emplace_back("Authorization", "Bearer " + *user->auth->accessToken);
+      const std::string& token = *user->auth->accessToken;
+      if (isSafeHeaderValue(token)) {
+        headers.emplace_back("Authorization", "Bearer " + token);
+      } else {
+        sayLeftOutOnce(saidTokenLeftOut_,
+                       "Authorization left out: the stored access token holds a control character");
+      }
     }
   }
   return headers;

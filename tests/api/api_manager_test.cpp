@@ -169,6 +169,15 @@ TEST_P(APIManagerTest, AKeyAndATokenAreSentOnlyWhenPresentAndNotEmpty) {
       {"record as JSON text is not read", "k",
        foundation::PropertyListValue(R"({"auth":{"accessToken":"t"}})"), "k", std::nullopt},
       {"record without auth", "k", foundation::PropertyListDictionary{{"email", "x"}}, "k", std::nullopt},
+      // A control character anywhere makes the value count as absent: it could split the header.
+      {"CR LF in key and token", "k\r\nX-Injected: 1", userWithToken("t\r\nX-Injected: 2"), std::nullopt,
+       std::nullopt},
+      {"bare LF in key, bare CR in token", "k\nX-Injected: 3", userWithToken("t\rX-Injected: 4"),
+       std::nullopt, std::nullopt},
+      {"tab in key, DEL in token", std::string("k\tk"), userWithToken(std::string("t\x7Ft")), std::nullopt,
+       std::nullopt},
+      {"NUL in token, clean key", "k-1", userWithToken(std::string("t\0X", 3)), "k-1", std::nullopt},
+      {"clean key, token ending in LF", "k-2", userWithToken("tok\n"), "k-2", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -182,6 +191,7 @@ TEST_P(APIManagerTest, AKeyAndATokenAreSentOnlyWhenPresentAndNotEmpty) {
     EXPECT_EQ(request.header("Authorization"), c.expectAuthorization);
     EXPECT_EQ(request.headerCount("Accept"), 1u);
     EXPECT_EQ(request.headerCount("Expect"), 0u);
+    EXPECT_EQ(request.headerCount("X-Injected"), 0u);
     // Our headers keep their order on the wire.
     std::vector<std::string> ours;
     for (const auto& [name, value] : request.headers) {
@@ -206,6 +216,23 @@ TEST_P(APIManagerTest, SecretsNeverReachTheConsole) {
   EXPECT_FALSE(console.lines().empty());
   for (const auto& line : console.lines()) {
     EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
+  }
+}
+
+TEST_P(APIManagerTest, AKeyOrTokenLeftOutIsSaidOnceWithoutItsValue) {
+  manager_->setApiKey("key-SECRET-1\r\nX-Injected: 1");
+  StoredUser user(userWithToken("token-SECRET-2\nX-Injected: 2"));
+  foundation::ScopedConsoleCapture console;
+  upload();
+  upload();
+  EXPECT_EQ(console.lines(),
+            (std::vector<std::string>{
+                "x-secret-key left out: the API key holds a control character",
+                "Authorization left out: the stored access token holds a control character"}));
+  for (const auto& request : server_->requests()) {
+    EXPECT_EQ(request.headerCount("X-Injected"), 0u);
+    EXPECT_FALSE(request.header("x-secret-key").has_value());
+    EXPECT_FALSE(request.header("Authorization").has_value());
   }
 }
 
@@ -259,6 +286,26 @@ TEST_P(APIManagerTest, ARepliesLargerThan32MiBAreRefusedAsUndecodable) {
   EXPECT_EQ(console.lines()[0].rfind("Decoding error: ", 0), 0u);
   // The client is still usable afterwards.
   EXPECT_EQ(upload().status, 200);
+}
+
+TEST_P(APIManagerTest, TheDecodingErrorLineKeepsKindAndPathButNotTheReply) {
+  const std::vector<std::pair<std::string, std::string>> replies = {
+      {R"({"message":")" + std::string(1u << 20, 'x') + "\xff\"}", "Decoding error: dataCorrupted: "},
+      {R"({"message":"Jane Q Public, 1985-02-03, 1200 Long Street\x80"})", "Decoding error: dataCorrupted: "},
+      {R"({"data":{"diveResponse":{"externalVerificationResults":[{"status":"Jane Q Public"}]}}})",
+       R"(Decoding error: typeMismatch at "data.diveResponse.externalVerificationResults[0].status": )"},
+  };
+  for (const auto& [body, start] : replies) {
+    server_->enqueueReply(ScriptedReply::json(200, body));
+    foundation::ScopedConsoleCapture console;
+    EXPECT_EQ(upload().message, kGeneric);
+    ASSERT_EQ(console.lines().size(), 1u);
+    const std::string line = console.lines()[0];
+    EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+    EXPECT_LE(line.size(), 220u);
+    EXPECT_EQ(line.find("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"), std::string::npos);
+    EXPECT_EQ(line.find("Jane"), std::string::npos) << line;
+  }
 }
 
 TEST_P(APIManagerTest, ALargeImageIsStreamedAndArrivesIntact) {

@@ -22,6 +22,7 @@
 #include <morvik/platform/foundation/URL.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -113,7 +114,10 @@ class APIManager : public std::enable_shared_from_this<APIManager> {
                        std::optional<Parameters> params, Success success, Failure failure);
 
   // "Accept", then "x-secret-key" and "Authorization" when there is a
-  // non-empty API key and a stored non-empty access token. Caller's thread.
+  // non-empty API key and a stored non-empty access token. A key or token
+  // holding a control character (CR, LF, tab, DEL ...) counts as absent, so it
+  // can never add headers on the wire; the first time each is left out one
+  // console line says so, without the value. Caller's thread.
   std::vector<std::pair<std::string, std::string>> makeHeaders() const;
 
   // How a transfer failed once an HTTP response had arrived.
@@ -150,6 +154,8 @@ class APIManager : public std::enable_shared_from_this<APIManager> {
   std::string trustedCertificatePEM_;
   std::chrono::milliseconds requestTimeout_ = kRequestTimeout;
   std::chrono::milliseconds resourceTimeout_ = kResourceTimeout;
+  mutable std::atomic<bool> saidKeyLeftOut_{false};
+  mutable std::atomic<bool> saidTokenLeftOut_{false};
 
   dispatch::DispatchQueue monitorQueue_;
   dispatch::DispatchQueue connectionQueue_;

@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "morvik/Export.h"
@@ -27,6 +28,13 @@ class MORVIK_API DecodingError : public std::exception {
     std::optional<std::size_t> intValue;
   };
 
+  // The longest what(), and the longest excerpt of reply text a description keeps.
+  static constexpr std::size_t kMaxDescriptionLength = 200;
+  static constexpr std::size_t kMaxExcerptLength = 40;
+
+  // `debugDescription` is kept escaped (bytes outside printable ASCII as \xNN) with any text quoted
+  // from the reply cut to its last kMaxExcerptLength characters, so a description stays one short
+  // line that carries no reply contents.
   DecodingError(Kind kind, std::vector<CodingKey> codingPath, std::string debugDescription);
 
   Kind kind() const noexcept { return kind_; }
@@ -38,11 +46,13 @@ class MORVIK_API DecodingError : public std::exception {
   // The path written as "data.diveResponse.externalVerificationResults[0].status" ("" at the top).
   std::string pathDescription() const;
 
-  // Kind, path and description on one line, e.g.
+  // Kind, path and description on one line of at most kMaxDescriptionLength characters, e.g.
   // typeMismatch at "data.requestId": Expected to decode Int64 but found a string instead.
   const char* what() const noexcept override { return description_.c_str(); }
 
  private:
+  static std::string boundedText(std::string_view text);
+
   Kind kind_;
   std::vector<CodingKey> codingPath_;
   std::string debugDescription_;
