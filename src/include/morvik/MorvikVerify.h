@@ -11,3 +11,6 @@
 #include "morvik/flow/MorvikVerify.h"
 #include "morvik/support/ConnectivityMonitor.h"
 #include "morvik/support/LoadingOverlay.h"
+#include "morvik/swiftui/MorvikVerifyExampleView.h"
+#include "morvik/swiftui/MorvikVerifyManager.h"
+#include "morvik/swiftui/MorvikVerifyView.h"
