@@ -1,81 +1,24 @@
 // Text recognition: text lines are located with morphology on a small copy of
-// the region, then each line alone is straightened to a height the LSTM model
-// reads well and recognised by Tesseract (one engine per thread).
-#include <tesseract/baseapi.h>
-
+// the region, then each line alone is straightened and read: at the fast level
+// by our glyph recogniser, at the accurate level by Tesseract's LSTM model.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <opencv2/imgproc.hpp>
 
 #include "vision/Frame.h"
-
-// Tesseract parallelises inside a line with OpenMP teams of a fixed size,
-// whose workers spin while they wait: on a busy machine one short line then
-// costs seconds. With dynamic teams (a per-thread setting) the runtime sizes
-// each team by the machine's load. Weak, so nothing breaks without OpenMP.
-extern "C" void omp_set_dynamic(int) __attribute__((weak));
+#include "vision/GlyphRecognizer.h"
+#include "vision/TesseractEngine.h"
 
 namespace vision {
 
 namespace {
 
-struct TessDeleter {
-  void operator()(tesseract::TessBaseAPI* api) const {
-    api->End();
-    delete api;
-  }
-};
-using Engine = std::unique_ptr<tesseract::TessBaseAPI, TessDeleter>;
-
-// Init costs 60-70 ms, so each thread keeps its engines (with and without the
-// dictionary, which can only be chosen at Init) for its lifetime.
-struct ThreadEngines {
-  Engine engines[2];
-  bool failed[2] = {false, false};
-};
-
-tesseract::TessBaseAPI* engineForThisThread(bool languageCorrection) {
-  thread_local ThreadEngines local;
-  const int i = languageCorrection ? 1 : 0;
-  if (local.engines[i]) return local.engines[i].get();
-  if (local.failed[i]) return nullptr;
-  if (omp_set_dynamic) omp_set_dynamic(1);
-  Engine api(new tesseract::TessBaseAPI());
-  std::vector<std::string> names, values;
-  if (!languageCorrection) {
-    names = {"load_system_dawg", "load_freq_dawg"};
-    values = {"0", "0"};
-  }
-  {
-    // Init also writes Tesseract's process-wide parameters: one thread at a time.
-    static std::mutex initLock;
-    std::lock_guard<std::mutex> guard(initLock);
-    if (api->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false) != 0) {
-      local.failed[i] = true;
-      return nullptr;
-    }
-  }
-  // A line read with low certainty is otherwise read a second time inverted
-  // (light print on dark ground), which doubles the cost of every hard line.
-  api->SetVariable("tessedit_do_invert", "0");
-  local.engines[i] = std::move(api);
-  return local.engines[i].get();
-}
-
 bool isEnglish(const std::string& tag) {
   return tag.size() >= 2 && std::tolower(static_cast<unsigned char>(tag[0])) == 'e' &&
          std::tolower(static_cast<unsigned char>(tag[1])) == 'n' &&
          (tag.size() == 2 || tag[2] == '-' || tag[2] == '_');
-}
-
-std::string trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
 }
 
 // Machine-readable-zone lines are printed in OCR-B, whose filler '<' the
@@ -189,15 +132,6 @@ bool mayBeMRZLine(const std::string& text) {
     if (c == '<' || c == 'c' || c == 'e' || c == 'k' || c == 'x' || c == 0xAB) ++filler, ++mrzish;
   }
   return total >= 20 && mrzish >= total * 9 / 10 && filler >= 2;
-}
-
-std::string recognise(tesseract::TessBaseAPI* api, const cv::Mat& line, float* confidence) {
-  api->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-  api->SetImage(line.data, line.cols, line.rows, 1, static_cast<int>(line.step));
-  api->SetSourceResolution(300);
-  std::unique_ptr<char[]> text(api->GetUTF8Text());
-  *confidence = std::clamp(api->MeanTextConf() / 100.0f, 0.0f, 1.0f);
-  return text ? trim(text.get()) : std::string();
 }
 
 // A text line as a rotated rectangle in oriented full-resolution pixels.
@@ -353,10 +287,22 @@ bool VNRecognizeTextRequest::performOn(detail::Frame& frame, VNError& error) {
     error = {VNError::Code::invalidArgument, "minimumTextHeight out of range"};
     return false;
   }
-  tesseract::TessBaseAPI* api = engineForThisThread(usesLanguageCorrection);
-  if (!api) {
-    error = {VNError::Code::modelMissing, "the English text model could not be loaded"};
-    return false;
+  const bool fast = recognitionLevel == VNRequestTextRecognitionLevel::fast;
+  std::shared_ptr<const detail::GlyphRecognizer> glyphs;
+  std::unique_ptr<detail::TesseractLease> tesseract;
+  if (fast) {
+    std::string why;
+    glyphs = detail::GlyphRecognizer::shared(&why);
+    if (!glyphs) {
+      error = {VNError::Code::modelMissing, "the fast text recogniser could not be trained: " + why};
+      return false;
+    }
+  } else {
+    tesseract = std::make_unique<detail::TesseractLease>(usesLanguageCorrection);
+    if (!tesseract->ok()) {
+      error = {VNError::Code::modelMissing, "the English text model could not be loaded"};
+      return false;
+    }
   }
   const cv::Rect2f roi = frame.roiToOriented(regionOfInterest);
   if (roi.width < 8 || roi.height < 8) return true;
@@ -364,35 +310,39 @@ bool VNRecognizeTextRequest::performOn(detail::Frame& frame, VNError& error) {
   const double workScale = std::min(1.0, 720.0 / std::max(roi.width, roi.height));
   const detail::Frame::Crop work = frame.orientedCrop(roi, workScale);
   if (work.image.empty()) return true;
-  const bool fast = recognitionLevel == VNRequestTextRecognitionLevel::fast;
-  // Capitals about 30 px high suit the LSTM model; the accurate level reads a little larger and smoother.
-  const double targetHeight = fast ? 36 : 44;
-  // The model's cost grows with the line's width once it is scaled to the
-  // network's height; narrowing the fast level's lines by a fifth costs it no
-  // accuracy on document print and saves a fifth of the time.
-  const double squeeze = fast ? 0.8 : 1.0;
+  // Capitals about 30 px high suit the LSTM model; the accurate level reads a
+  // little larger and smoother. The glyph recogniser has its own line height.
+  const double targetHeight = fast ? detail::GlyphRecognizer::kLineHeight : 44;
   const float minHeight = minimumTextHeight * float(frame.orientedSize().height);
 
   for (const LineBox& line : findLines(work)) {
     if (line.height < minHeight) continue;
-    cv::Mat input = extractLine(frame, line, targetHeight, squeeze);
+    cv::Mat input = extractLine(frame, line, targetHeight, 1.0);
     if (input.empty()) continue;
-    if (!fast) cv::GaussianBlur(input, input, {3, 3}, 0);
-    float confidence = 0;
-    const std::string raw = recognise(api, input, &confidence);
-    if (raw.empty()) continue;
     std::vector<VNRecognizedText> candidates;
-    if (mayBeMRZLine(raw)) {
-      const std::string zone = correctMRZLine(raw);
-      if (zone != raw) candidates.push_back({zone, confidence});
+    if (fast) {
+      const detail::GlyphLineReading r = glyphs->readLine(input);
+      if (r.text.empty()) continue;
+      // A line that reads as a zone line is offered as one first.
+      if (!r.zoneText.empty() && r.zoneText != r.text)
+        candidates.push_back({r.zoneText, std::max(r.zoneConfidence, r.confidence)});
+      candidates.push_back({r.text, r.confidence});
+    } else {
+      cv::GaussianBlur(input, input, {3, 3}, 0);
+      float confidence = 0;
+      const std::string raw = tesseract->readLine(input, &confidence);
+      if (raw.empty()) continue;
+      if (mayBeMRZLine(raw)) {
+        const std::string zone = correctMRZLine(raw);
+        if (zone != raw) candidates.push_back({zone, confidence});
+      }
+      candidates.push_back({raw, confidence});
     }
-    candidates.push_back({raw, confidence});
     const cv::Point2f c[4] = {line.corner(0, 0), line.corner(line.length, 0),
                               line.corner(line.length, line.height), line.corner(0, line.height)};
     results_.emplace_back(frame.normalisedRect(cv::boundingRect(std::vector<cv::Point2f>(c, c + 4))),
                           std::move(candidates));
   }
-  api->Clear();
   return true;
 }
 

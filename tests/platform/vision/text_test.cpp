@@ -74,38 +74,71 @@ std::vector<std::string> readLines(const cv::Mat& upright, VNRecognizeTextReques
   return lines;
 }
 
-TEST(MRZRecognition, EveryZoneLineIsAcceptedAndTheDataLineIsReadClosely) {
+// The reading that matches `truth` best, and its share of characters right.
+std::pair<std::string, double> bestMatch(const std::vector<std::string>& lines, const std::string& truth) {
+  std::pair<std::string, double> best{"", -1};
+  for (const auto& line : lines) {
+    const double s = similarity(line, truth);
+    if (s > best.second) best = {line, s};
+  }
+  return best;
+}
+
+TEST(MRZRecognition, EveryZoneLineIsAcceptedAndReadAlmostWhole) {
   constexpr int kCases = 20;
-  int dataLinesClose = 0;
-  double dataSum = 0;
+  int documentsRead = 0;
+  double sum = 0;
+  int lineCount = 0;
   for (int i = 0; i < kCases; ++i) {
     const CardContent content = i % 2 ? CardContent::mrzTD1 : CardContent::mrzTD3;
     const CardFrame frame = documentBack(std::uint32_t(300 + i), content);
     SCOPED_TRACE(frame.mrzLines[0]);
     VNRecognizeTextRequest request;
     const auto lines = readLines(frame.bgr, request);
+    bool whole = true;
     for (std::size_t l = 0; l < frame.mrzLines.size(); ++l) {
-      // The reading that matches this zone line best.
-      std::string best;
-      double bestScore = -1;
-      for (const auto& line : lines) {
-        const double s = similarity(line, frame.mrzLines[l]);
-        if (s > bestScore) bestScore = s, best = line;
-      }
+      const auto [best, score] = bestMatch(lines, frame.mrzLines[l]);
       EXPECT_TRUE(acceptedAsMRZ(best)) << "zone line " << l << " read as \"" << best << "\"";
-      if (l == 1) {  // the data line (document number, dates, check digits)
-        dataSum += bestScore;
-        dataLinesClose += bestScore >= 0.9;
-        if (bestScore < 0.9)
-          std::printf("[ figures  ] data line %s read as %s\n", frame.mrzLines[l].c_str(), best.c_str());
+      sum += score, ++lineCount;
+      if (score < 0.95) {
+        whole = false;
+        std::printf("[ figures  ] zone line %s read as %s\n", frame.mrzLines[l].c_str(), best.c_str());
       }
     }
+    documentsRead += whole;
   }
-  std::printf(
-      "[ figures  ] MRZ: data line read with >= 90%% of characters right in %d/%d documents; mean %.1f%%\n",
-      dataLinesClose, kCases, 100 * dataSum / kCases);
-  EXPECT_GE(dataLinesClose, kCases * 8 / 10);
-  EXPECT_GE(dataSum / kCases, 0.9);
+  std::printf("[ figures  ] MRZ: every line >= 95%% right in %d/%d documents; mean %.1f%% of characters\n",
+              documentsRead, kCases, 100 * sum / lineCount);
+  EXPECT_GE(documentsRead, kCases - 1);
+}
+
+// Names, dates and numbers in ordinary faces (DejaVu, Liberation; sans, serif,
+// bold), in capitals and capitalised, on a card held in a frame.
+TEST(TextRecognition, FastLevelReadsOrdinaryPrint) {
+  constexpr int kCases = 16;
+  double right = 0, total = 0;
+  int linesClose = 0, lineCount = 0;
+  for (int i = 0; i < kCases; ++i) {
+    const CardFrame frame = documentBack(std::uint32_t(500 + i), CardContent::personalData);
+    VNRecognizeTextRequest request;
+    request.recognitionLevel = vision::VNRequestTextRecognitionLevel::fast;
+    VNImageRequestHandler handler(toNV12(uprightToSensor(frame.bgr)), CGImagePropertyOrientation::right);
+    ASSERT_TRUE(handler.perform({&request}));
+    std::vector<std::string> lines;
+    for (const auto& o : request.results()) lines.push_back(o.topCandidates(1).at(0).string);
+    for (const auto& truth : frame.printedLines) {
+      const auto [best, score] = bestMatch(lines, truth);
+      right += std::max(0.0, score) * double(truth.size());
+      total += double(truth.size());
+      ++lineCount;
+      linesClose += score >= 0.9;
+      if (score < 0.9) std::printf("[ figures  ] line %s read as %s\n", truth.c_str(), best.c_str());
+    }
+  }
+  std::printf("[ figures  ] ordinary print: %.1f%% of characters right; %d/%d lines >= 90%%\n",
+              100 * right / total, linesClose, lineCount);
+  EXPECT_GE(right / total, 0.9);
+  EXPECT_GE(linesClose, lineCount * 85 / 100);
 }
 
 TEST(MRZRecognition, CompletionHandlerSeesTheResultsBeforePerformReturns) {
