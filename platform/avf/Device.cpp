@@ -141,7 +141,10 @@ bool DeviceCore::attach(const std::shared_ptr<SessionCore>& session, int preferr
     {
       std::lock_guard lock(m_);
       if (!connected_) return false;
-      if (auto current = sink_.lock(); current && current.get() != session.get()) return false;
+      if (auto current = sink_.lock(); current && current.get() != session.get()) {
+        waiting_.push_back(session);
+        return false;
+      }
     }
     if (!source_->open(preferredWidth, preferredHeight)) return false;
     std::lock_guard lock(m_);
@@ -167,12 +170,47 @@ void DeviceCore::detach(const SessionCore* session) {
     if (sinkID_ != session) return;
   }
   stopPump();
-  std::lock_guard produce(produceMutex_);
-  std::lock_guard lock(m_);
-  if (sinkID_ != session) return;
-  sink_.reset();
-  sinkID_ = nullptr;
-  source_->close();
+  {
+    std::lock_guard produce(produceMutex_);
+    std::lock_guard lock(m_);
+    if (sinkID_ != session) return;
+    sink_.reset();
+    sinkID_ = nullptr;
+    source_->close();
+  }
+  handOver();
+}
+
+// A screen's session often starts before the previous screen's session on the
+// same camera has stopped; the camera goes to it once it is free, as a
+// session resumes on the platform when its interruption ends. Lock order:
+// the waiting session's runMutex, then the device's locks (as in startRunning).
+void DeviceCore::handOver() {
+  std::vector<std::weak_ptr<SessionCore>> waiting;
+  {
+    std::lock_guard lock(m_);
+    waiting.swap(waiting_);
+  }
+  auto device = owner.lock();
+  if (!device) return;
+  for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+    auto session = it->lock();
+    if (!session) continue;
+    std::lock_guard run(session->runMutex);
+    {
+      std::lock_guard lock(session->m);
+      if (!session->running || session->attached || session->videoDeviceLocked() != device) continue;
+    }
+    if (!attach(session, 0, 0)) continue;
+    {
+      std::lock_guard lock(session->m);
+      session->attached = std::shared_ptr<DeviceCore>(device, this);
+    }
+    // The others go on waiting for this one.
+    std::lock_guard lock(m_);
+    waiting_.insert(waiting_.end(), std::next(it), waiting.end());
+    return;
+  }
 }
 
 void DeviceCore::disconnect() {

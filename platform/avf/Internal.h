@@ -72,9 +72,12 @@ class DeviceCore {
   std::weak_ptr<AVCaptureDevice> owner;
 
   // Starts delivering to the session (its run). False when the device is
-  // disconnected, in use by another session, or its source cannot start.
+  // disconnected, in use by another session, or its source cannot start. A
+  // session refused because another holds the device waits: it is attached
+  // when the holder detaches, if it is still running with this device.
   bool attach(const std::shared_ptr<SessionCore>& session, int preferredWidth, int preferredHeight);
-  // Stops delivering to the session; waits for a frame in progress.
+  // Stops delivering to the session; waits for a frame in progress. The
+  // caller holds the session's runMutex (and no device lock).
   void detach(const SessionCore* session);
   // One frame to the attached session; false when none is attached or the source ended.
   bool produceFrame();
@@ -122,6 +125,8 @@ class DeviceCore {
   std::vector<Observer> observers_;
   std::uint64_t nextObserverID_ = 1;
   std::weak_ptr<SessionCore> sink_;
+  std::vector<std::weak_ptr<SessionCore>> waiting_;  // refused while the device was held
+  void handOver();
   const SessionCore* sinkID_ = nullptr;
   int framesThisRun_ = 0;
   std::int64_t sourceIndex_ = 0;

@@ -418,4 +418,15 @@ TEST_F(CaptureSessionTest, OneCameraServesOneRunningSessionAtATime) {
   EXPECT_EQ(second.collector->frameCount(), 0u);
   EXPECT_FALSE(first.session->canAddInput(AVCaptureDeviceInput::make(camera->device())));
   EXPECT_FALSE(first.session->canAddOutput(AVCaptureVideoDataOutput::make()));  // one of each kind
+
+  // Once the first lets go, the camera goes to the session still waiting.
+  first.session->stopRunning();
+  camera->deliverNextFrame();
+  ASSERT_TRUE(second.collector->waitForFrames(1));
+  EXPECT_EQ(first.collector->frameCount(), 1u);
+  // And back again when the roles swap.
+  first.session->startRunning();
+  second.session->stopRunning();
+  camera->deliverNextFrame();
+  ASSERT_TRUE(first.collector->waitForFrames(2));
 }
