@@ -1,127 +1,181 @@
-// The demo host: the capture screen takes the three pictures of a driver's
-// licence verification (front, back with its PDF417 code, selfie after the
-// head turns) from virtual cameras that show generated scenes, so it runs on
-// any machine, without a camera or a display. The person in front of the
-// selfie camera follows the instructions the screen shows. What the screen
-// delivers is saved as JPEG files.
+// The demo host: two whole verifications as a user would run them, on any
+// machine, without a camera, a display or a network.
+//
+// It starts a loopback verification server (HTTPS, with a throwaway
+// certificate authority that the SDK's client is told to trust), configures
+// the SDK for it, and registers virtual cameras that show generated scenes: a
+// driver's licence front, its back with a PDF417 code, and a face that turns
+// when the screen asks. Then it runs the document scan (step list, three
+// captures, Submit, the result screen's Done) and the face detection (a
+// selfie after the head turns, uploaded for re-verification), printing each
+// screen as the user sees it and the outcome the host receives. The images
+// the server received and its view of each upload are written to the output
+// folder. The exit status is 0 only when both verifications end verified.
 //
 //   morvik-demo [output folder]   (default: demo-output)
 #include <morvik/MorvikVerify.h>
-#include <morvik/platform/avf.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <opencv2/core.hpp>
+#include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
-#include "fixtures/camera/CameraTestSupport.h"
-#include "fixtures/generators/Generators.h"
+#include "DemoSupport.h"
 
 namespace {
 
-namespace gen = fixtures::generators;
 using morvik::IDCaptureVC;
-using morvik::IDDocumentType;
-using morvik::IDScanStep;
+using morvik::MorvikVerificationResult;
+using morvik::MorvikVerify;
+using Clock = std::chrono::steady_clock;
 
-// The texts of the screen's visible labels, depth first.
-void visibleTexts(const std::shared_ptr<uikit::UIView>& view, std::vector<std::string>& out) {
-  if (!view || view->isHidden() || view->alpha() < 0.01) return;
-  if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view);
-      label && label->text() && !label->text()->empty())
-    out.push_back(*label->text());
-  for (const auto& sub : view->subviews()) visibleTexts(sub, out);
-}
+constexpr const char* kApiKey = "demo-secret-key";
+constexpr const char* kEmail = "alex.sample@example.com";
 
-struct Capture {
-  std::string title;
-  int stepIndex = 0;
-  bool face = false;
-  avf::AVCaptureDevice::Position position = avf::AVCaptureDevice::Position::back;
-  avf::FrameGenerator scene;
-  // Called with each new text the screen shows (the person reacts to it).
-  std::function<void(const std::string&)> onText;
-  std::string file;
+// Tells the user what the host hears.
+struct HostDelegate : morvik::MorvikVerifyDelegate {
+  void morvikVerifyDidComplete(const MorvikVerificationResult& result) override {
+    std::printf("  host's delegate: morvikVerifyDidComplete, %s\n", demo::describe(result).c_str());
+  }
+  void morvikVerifyDidCancel() override { std::printf("  host's delegate: morvikVerifyDidCancel\n"); }
 };
 
-bool run(const Capture& c, const std::filesystem::path& folder) {
-  std::printf("\n== %s ==\n", c.title.c_str());
-  avf::VirtualCameraOptions options;
-  options.name = c.face ? "Demo front camera" : "Demo back camera";
-  options.position = c.position;
-  options.portraitScene = true;
-  options.brightnessNoise = 0.1;
-  auto camera = avf::VirtualCamera::registerGenerator(c.scene, options);
-  if (!camera) {
-    std::printf("no virtual camera\n");
-    return false;
+// The host application's own window and first screen.
+struct Host {
+  std::shared_ptr<uikit::UIWindowScene> scene;
+  std::shared_ptr<uikit::UIWindow> window;
+  std::shared_ptr<uikit::UIViewController> root;
+
+  Host() {
+    scene = uikit::UIApplication::shared().connectWindowScene();
+    window = scene->makeWindow();
+    root = std::make_shared<uikit::UIViewController>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
   }
+  ~Host() { uikit::UIApplication::shared().disconnect(scene); }
 
-  auto screen = IDCaptureVC::make(IDDocumentType::driversLicenseOrIDCard, c.stepIndex, IDScanStep(c.title));
-  screen->isFaceOnlyMode = c.face;
-  std::shared_ptr<uikit::UIImage> image;
-  bool complete = false;
-  screen->onCaptured = [&](std::shared_ptr<uikit::UIImage> captured) { image = std::move(captured); };
-  screen->onComplete = [&] { complete = true; };
-  auto nav = std::make_shared<uikit::UINavigationController>(screen);
-  auto scene = uikit::UIApplication::shared().connectWindowScene();
-  auto window = scene->makeWindow();
-  window->setRootViewController(nav);
-  window->makeKeyAndVisible();
+  std::shared_ptr<uikit::UINavigationController> flow() const {
+    return std::dynamic_pointer_cast<uikit::UINavigationController>(root->presentedViewController());
+  }
+};
 
-  const auto start = std::chrono::steady_clock::now();
-  std::set<std::string> shown;
-  while (!complete && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
-    dispatch::MainLoop::runUntil([&] { return complete; }, 0.05);
-    std::vector<std::string> texts;
-    visibleTexts(screen->view(), texts);
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Runs the main loop until `done` (real time, bounded); false on time-out.
+bool waitFor(const std::function<bool()>& done, double seconds) {
+  return dispatch::MainLoop::runUntil(done, seconds);
+}
+
+// One capture screen at work: the person shows what its step asks for and
+// follows its instructions, until `finished`. Prints what the screen shows.
+bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson& person,
+                const std::function<bool()>& finished) {
+  std::printf("\n== Camera: %s ==\n", screen->step().title().c_str());
+  const auto kind = screen->step().kind();
+  if (kind == morvik::IDScanStepKind::front) person.hold(demo::ScriptedPerson::Card::front);
+  if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
+  const auto start = Clock::now();
+  std::set<std::string> before;
+  while (!finished()) {
+    if (since(start) > 60) {
+      std::printf("  no picture within a minute\n");
+      return false;
+    }
+    dispatch::MainLoop::runUntil(finished, 0.05);
+    const auto texts = demo::visibleTexts(screen->view());
     std::set<std::string> now(texts.begin(), texts.end());
-    for (const auto& t : texts)
-      if (!shown.count(t)) {
-        std::printf("  %5.1f s  screen shows \"%s\"\n",
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                    t.c_str());
-        if (c.onText) c.onText(t);
-      }
-    shown = std::move(now);
+    for (const auto& text : texts) {
+      if (before.count(text)) continue;
+      std::printf("  %5.1f s  screen shows \"%s\"\n", since(start), text.c_str());
+      person.reactTo(text);
+    }
+    before = std::move(now);
   }
-
-  screen->viewWillDisappear(false);
-  uikit::UIApplication::shared().disconnect(scene);
-  window.reset();
-  nav.reset();
-  screen.reset();
-  dispatch::MainLoop::drain();
-  camera->unregister();
-
-  if (!complete || !image) {
-    std::printf("  no picture within a minute\n");
-    return false;
-  }
-  const auto jpeg = image->jpegData(0.9);
-  if (!jpeg) {
-    std::printf("  the picture could not be encoded\n");
-    return false;
-  }
-  const auto path = folder / c.file;
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(jpeg->bytes()), static_cast<std::streamsize>(jpeg->count()));
-  if (!file) {
-    std::printf("  could not write %s\n", path.c_str());
-    return false;
-  }
-  std::printf("  picture %.0f x %.0f saved to %s (%.1f s)\n", image->size().width, image->size().height,
-              path.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  std::printf("  %5.1f s  picture taken\n", since(start));
   return true;
+}
+
+bool tap(const std::shared_ptr<uikit::UIViewController>& screen, const std::string& title) {
+  auto button = demo::findButton(screen->view(), title);
+  if (!button || !button->isEnabled()) {
+    std::printf("  no \"%s\" button to tap\n", title.c_str());
+    return false;
+  }
+  std::printf("  user taps [%s]\n", title.c_str());
+  button->sendActions(uikit::UIControlEvents::touchUpInside);
+  return true;
+}
+
+// The document scan: step list, three captures, Submit, result, Done.
+std::optional<MorvikVerificationResult> runDocumentScan(Host& host, demo::ScriptedPerson& person) {
+  std::printf("\n######## Document scan ########\n");
+  std::optional<MorvikVerificationResult> outcome;
+  MorvikVerify::startDocumentScan(kEmail, [&](const MorvikVerificationResult& result) {
+    std::printf("  host's completion: %s\n", demo::describe(result).c_str());
+    outcome = result;
+  });
+  if (outcome) return outcome;  // refused at once
+  demo::pump(0.5);
+  auto navigation = host.flow();
+  if (!navigation) return std::nullopt;
+  auto list = navigation->viewControllers().front();
+  demo::printScreen(list);
+  if (!tap(list, "Start")) return std::nullopt;
+
+  // Each step pushes its capture screen; the face step returns to the list.
+  for (int captures = 0; navigation->topViewController() != list || captures == 0;) {
+    demo::pump(0.4);
+    auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->topViewController());
+    if (!capture) break;
+    if (!runCapture(capture, person, [&] { return navigation->topViewController() != capture; }))
+      return std::nullopt;
+    ++captures;
+  }
+  demo::pump(0.5);
+  std::printf("\n");
+  demo::printScreen(list);
+  if (!tap(list, "Submit")) return std::nullopt;
+  if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen" || outcome; },
+               30)) {
+    std::printf("  no result screen within 30 s\n");
+    return std::nullopt;
+  }
+  demo::pump(0.5);
+  auto result = navigation->topViewController();
+  std::printf("\n");
+  demo::printScreen(result);
+  if (!tap(result, "Done")) return std::nullopt;
+  waitFor([&] { return outcome.has_value() && !host.root->presentedViewController(); }, 10);
+  return outcome;
+}
+
+// The face detection: the face-only capture screen, then the re-verification.
+std::optional<MorvikVerificationResult> runFaceDetection(Host& host, demo::ScriptedPerson& person) {
+  std::printf("\n######## Face detection ########\n");
+  std::optional<MorvikVerificationResult> outcome;
+  MorvikVerify::startFaceDetection(kEmail, [&](const MorvikVerificationResult& result) {
+    std::printf("  host's completion: %s\n", demo::describe(result).c_str());
+    outcome = result;
+  });
+  if (outcome) return outcome;
+  demo::pump(0.5);
+  auto navigation = host.flow();
+  if (!navigation) return std::nullopt;
+  auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->viewControllers().front());
+  if (!capture) return std::nullopt;
+  demo::printScreen(capture);
+  if (!runCapture(capture, person,
+                  [&] { return outcome.has_value() || !host.root->presentedViewController(); }))
+    return std::nullopt;
+  waitFor([&] { return outcome.has_value(); }, 30);
+  return outcome;
 }
 
 }  // namespace
@@ -135,44 +189,44 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "morvik-demo: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
     return 1;
   }
-  std::printf("Morvik Verify demo: a driver's licence verification's three captures, on virtual cameras.\n");
+  std::printf(
+      "Morvik Verify demo: a document scan and a face detection on virtual cameras,\n"
+      "against a loopback verification server.\n");
 
-  const cv::Mat front =
-      gen::makeSteadyCardScene(gen::CardContent::printed, 11, gen::Background::textured).bgr;
-  const cv::Mat back = gen::makeSteadyCardScene(gen::CardContent::pdf417, 12, gen::Background::textured).bgr;
-  const cv::Mat photo = gen::loadFacePhoto();
-  if (photo.empty()) {
+  demo::ScriptedPerson person;
+  if (!person.prepare()) {
     std::fprintf(stderr, "morvik-demo: the face photograph is missing\n");
     return 1;
   }
-  const auto turned = [&](double yaw) {
-    gen::FaceTurnOptions o;
-    o.yawRadians = yaw;
-    o.faceWidthShare = 0.6;
-    return gen::makeFaceTurn(photo, o).bgr;
-  };
-  // Turning to one's own left shows the nose to the camera image's right.
-  const cv::Mat centre = turned(0), left = turned(0.5), right = turned(-0.5);
-  const cv::Mat* poses[] = {&centre, &left, &right};
-  std::atomic<int> pose{0};  // read on the camera's thread
+  auto server = demo::startVerificationServer(kApiKey);
+  std::printf("Verification server listening at %s (throwaway certificate authority)\n",
+              server->baseURL().c_str());
+  demo::configureSDK(*server, kApiKey);
+  auto delegate = std::make_shared<HostDelegate>();
+  MorvikVerify::shared().setDelegate(delegate);
+  if (!person.registerCameras()) {
+    std::fprintf(stderr, "morvik-demo: no virtual camera\n");
+    return 1;
+  }
 
-  std::vector<Capture> captures;
-  captures.push_back({"Front of Document", 0, false, avf::AVCaptureDevice::Position::back,
-                      [&](std::int64_t) { return fixtures::camera::bgrFrame(front); }, nullptr, "front.jpg"});
-  captures.push_back({"Back of Document", 1, false, avf::AVCaptureDevice::Position::back,
-                      [&](std::int64_t) { return fixtures::camera::bgrFrame(back); }, nullptr, "back.jpg"});
-  captures.push_back({"Face", 2, true, avf::AVCaptureDevice::Position::front,
-                      [&](std::int64_t) { return fixtures::camera::bgrFrame(*poses[pose.load()]); },
-                      [&](const std::string& text) {
-                        if (text == "<< turn head left") pose = 1;
-                        if (text == "turn head right >>") pose = 2;
-                        if (text == "center your face") pose = 0;
-                      },
-                      "selfie.jpg"});
+  bool allVerified = true;
+  {
+    Host host;
+    demo::pump(0.2);
+    for (auto* road : {&runDocumentScan, &runFaceDetection}) {
+      const auto outcome = (*road)(host, person);
+      if (!outcome) std::printf("  the verification did not end\n");
+      allVerified = allVerified && outcome && outcome->isVerified();
+      demo::pump(0.5);
+    }
+  }
+  demo::pump(0.5);
+  person.unregisterCameras();
 
-  int failed = 0;
-  for (const auto& c : captures) failed += run(c, folder) ? 0 : 1;
-  avf::VirtualCamera::unregisterAll();
-  std::printf("\n%s\n", failed ? "Some captures did not finish." : "All three pictures were taken.");
-  return failed ? 1 : 0;
+  std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
+  const bool written = demo::writeServerView(*server, folder);
+  server->stop();
+  std::printf("\n%s\n",
+              allVerified ? "Both verifications ended verified." : "A verification did not end verified.");
+  return allVerified && written ? 0 : 1;
 }

@@ -1,0 +1,283 @@
+#include "DemoSupport.h"
+
+#include <morvik/api/APIManager.h>
+#include <morvik/platform/dispatch.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "api/models/FullVerdictReply.h"
+#include "fixtures/camera/CameraTestSupport.h"
+#include "fixtures/generators/Generators.h"
+
+namespace demo {
+
+namespace gen = fixtures::generators;
+using fixtures::ReceivedRequest;
+using fixtures::ScriptedReply;
+
+// ----- The verification server ----------------------------------------------------
+
+namespace {
+
+bool isJPEG(const fixtures::ReceivedPart& part) {
+  return part.bytes.size() > 3 && static_cast<unsigned char>(part.bytes[0]) == 0xFF &&
+         static_cast<unsigned char>(part.bytes[1]) == 0xD8 && part.contentType == "image/jpeg";
+}
+
+ScriptedReply refusal(int status, const std::string& message) {
+  return ScriptedReply::json(status, nlohmann::json{{"success", false}, {"message", message}}.dump());
+}
+
+// What the server would say about a request; empty when it accepts it.
+std::string checkRequest(const ReceivedRequest& request, const std::string& apiKey,
+                         const std::vector<std::string>& images, const std::vector<std::string>& texts) {
+  if (request.method != "POST") return "Method not allowed";
+  if (!request.isMultipart || !request.multipartWellFormed) return "Expected multipart/form-data";
+  for (const auto& name : images) {
+    const auto* part = request.part(name);
+    if (!part || !part->fileName || !isJPEG(*part)) return "Missing or unreadable image: " + name;
+  }
+  for (const auto& name : texts) {
+    const auto* part = request.part(name);
+    if (!part || part->fileName) return "Missing field: " + name;
+  }
+  if (const auto* email = request.part("email"); email->bytes.find('@') == std::string::npos)
+    return "A valid email is required";
+  (void)apiKey;
+  return {};
+}
+
+}  // namespace
+
+std::unique_ptr<fixtures::LoopbackServer> startVerificationServer(const std::string& apiKey) {
+  auto server = std::make_unique<fixtures::LoopbackServer>(fixtures::LoopbackServer::Scheme::https);
+  auto verdicts = std::make_shared<std::atomic<int>>(0);
+  server->setHandler([apiKey, verdicts](const ReceivedRequest& request) {
+    if (request.header("x-secret-key") != apiKey) return refusal(401, "Invalid API key");
+    std::string problem;
+    if (request.path == "/api/upload") {
+      problem = checkRequest(request, apiKey, {"documentFront", "documentBack", "livePhoto"},
+                             {"age", "documentType", "email"});
+    } else if (request.path == "/api/reverify") {
+      problem = checkRequest(request, apiKey, {"livePhoto"}, {"age", "email"});
+    } else {
+      return refusal(404, "Not found");
+    }
+    if (!problem.empty()) return refusal(400, problem);
+    auto verdict = nlohmann::json::parse(morvik::samples::kFullVerdictReply);
+    const int n = ++*verdicts;
+    verdict["data"]["requestId"] = 41000 + n;
+    verdict["data"]["diveResponse"]["requestId"] = "demo-" + std::to_string(41000 + n);
+    verdict["message"] =
+        request.path == "/api/upload" ? "Document verified successfully" : "Face verified successfully";
+    // A licence read from its barcode, valid, with no machine-readable zone.
+    auto& dive = verdict["data"]["diveResponse"];
+    dive["document"]["expires"] = "08/31/2029";
+    auto& checks = dive["documentVerificationResult"];
+    checks["isDocumentExpired"] = false;
+    checks["isOcrSuccess"] = true;
+    checks["isPdf417Success"] = true;
+    checks["isMrzSuccess"] = false;
+    checks["isCommercialDriversLicense"] = false;
+    checks["isNonDomicile"] = false;
+    return ScriptedReply::json(200, verdict.dump());
+  });
+  return server;
+}
+
+void configureSDK(const fixtures::LoopbackServer& server, const std::string& apiKey) {
+  morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(apiKey, morvik::MorvikEnvironment::development,
+                                                             uikit::UIColor::systemBlue()));
+  auto& api = morvik::APIManager::shared();
+  api.setBaseURL(foundation::URL::string(server.baseURL()));
+  api.setTrustedCertificateForTesting(server.caCertificatePEM());
+}
+
+bool writeServerView(const fixtures::LoopbackServer& server, const std::filesystem::path& folder) {
+  bool ok = true;
+  int n = 0;
+  for (const auto& request : server.requests()) {
+    ++n;
+    const std::string stem = "upload-" + std::to_string(n);
+    std::ofstream text(folder / (stem + ".txt"));
+    text << request.method << ' ' << request.target << "\n";
+    for (const auto& [name, value] : request.headers) {
+      const bool secret =
+          name.size() == 12 && std::equal(name.begin(), name.end(), "x-secret-key",
+                                          [](char a, char b) { return std::tolower(a) == b; });
+      text << name << ": " << (secret ? "(the demo's API key)" : value) << "\n";
+    }
+    text << "\n" << request.parts.size() << " parts, " << request.bodySize << " bytes\n";
+    std::printf("  server received %s %s: ", request.method.c_str(), request.path.c_str());
+    for (const auto& part : request.parts) {
+      if (part.fileName) {
+        const auto file = stem + "-" + part.name + ".jpg";
+        std::ofstream image(folder / file, std::ios::binary);
+        image.write(part.bytes.data(), static_cast<std::streamsize>(part.bytes.size()));
+        ok = ok && static_cast<bool>(image);
+        text << "  " << part.name << ": file \"" << *part.fileName << "\", " << part.contentType.value_or("?")
+             << ", " << part.bytes.size() << " bytes -> " << file << "\n";
+        std::printf("%s (%zu KB JPEG) ", part.name.c_str(), part.bytes.size() / 1024);
+      } else {
+        text << "  " << part.name << ": \"" << part.bytes << "\"\n";
+        std::printf("%s=\"%s\" ", part.name.c_str(), part.bytes.c_str());
+      }
+    }
+    std::printf("\n");
+    ok = ok && static_cast<bool>(text);
+  }
+  return ok;
+}
+
+// ----- The person and the cameras ---------------------------------------------------
+
+bool ScriptedPerson::prepare() {
+  front_ = gen::makeSteadyCardScene(gen::CardContent::printed, 11, gen::Background::textured).bgr;
+  back_ = gen::makeSteadyCardScene(gen::CardContent::pdf417, 12, gen::Background::textured).bgr;
+  const cv::Mat photo = gen::loadFacePhoto();
+  if (photo.empty()) return false;
+  const auto turned = [&](double yaw) {
+    gen::FaceTurnOptions options;
+    options.yawRadians = yaw;
+    options.faceWidthShare = 0.6;
+    return gen::makeFaceTurn(photo, options).bgr;
+  };
+  // Turning to one's own left shows the nose to the camera image's right.
+  centre_ = turned(0), left_ = turned(0.5), right_ = turned(-0.5);
+  return true;
+}
+
+bool ScriptedPerson::registerCameras() {
+  avf::VirtualCameraOptions options;
+  options.portraitScene = true;
+  options.brightnessNoise = 0.1;
+  options.name = "Demo back camera";
+  options.position = avf::AVCaptureDevice::Position::back;
+  backCamera_ = avf::VirtualCamera::registerGenerator(
+      [this](std::int64_t) {
+        return fixtures::camera::bgrFrame(card_.load() == Card::front ? front_ : back_);
+      },
+      options);
+  options.name = "Demo front camera";
+  options.position = avf::AVCaptureDevice::Position::front;
+  frontCamera_ = avf::VirtualCamera::registerGenerator(
+      [this](std::int64_t) {
+        const Pose pose = pose_.load();
+        return fixtures::camera::bgrFrame(pose == Pose::left    ? left_
+                                          : pose == Pose::right ? right_
+                                                                : centre_);
+      },
+      options);
+  return backCamera_ && frontCamera_;
+}
+
+void ScriptedPerson::unregisterCameras() {
+  if (backCamera_) backCamera_->unregister();
+  if (frontCamera_) frontCamera_->unregister();
+  backCamera_.reset();
+  frontCamera_.reset();
+}
+
+void ScriptedPerson::reactTo(const std::string& text) {
+  if (text == "<< turn head left") pose_ = Pose::left;
+  if (text == "turn head right >>") pose_ = Pose::right;
+  if (text == "center your face") pose_ = Pose::centre;
+}
+
+// ----- Screens ------------------------------------------------------------------------
+
+namespace {
+
+bool shown(const std::shared_ptr<uikit::UIView>& view) {
+  return view && !view->isHidden() && view->alpha() >= 0.01;
+}
+
+void collectTexts(const std::shared_ptr<uikit::UIView>& view, std::vector<std::string>& out) {
+  if (!shown(view)) return;
+  if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view);
+      label && label->text() && !label->text()->empty())
+    out.push_back(*label->text());
+  for (const auto& sub : view->subviews()) collectTexts(sub, out);
+}
+
+void printView(const std::shared_ptr<uikit::UIView>& view, int depth) {
+  if (!shown(view)) return;
+  const std::string indent(2 + 2 * static_cast<std::size_t>(depth), ' ');
+  if (auto button = std::dynamic_pointer_cast<uikit::UIButton>(view)) {
+    const auto title = button->title(uikit::UIControlState::normal).value_or("");
+    if (!title.empty()) {
+      std::printf("%s[%s]%s\n", indent.c_str(), title.c_str(), button->isEnabled() ? "" : " (disabled)");
+    }
+    return;
+  }
+  if (auto control = std::dynamic_pointer_cast<uikit::UIControl>(view)) {
+    std::string line;
+    for (const auto& text : visibleTexts(view)) line += (line.empty() ? "" : " | ") + text;
+    std::printf("%s> %s%s\n", indent.c_str(), line.c_str(),
+                control->isUserInteractionEnabled() ? "" : "  (locked)");
+    return;
+  }
+  if (auto label = std::dynamic_pointer_cast<uikit::UILabel>(view)) {
+    if (label->text() && !label->text()->empty())
+      std::printf("%s\"%s\"\n", indent.c_str(), label->text()->c_str());
+    return;
+  }
+  for (const auto& sub : view->subviews()) printView(sub, depth);
+}
+
+}  // namespace
+
+std::vector<std::string> visibleTexts(const std::shared_ptr<uikit::UIView>& view) {
+  std::vector<std::string> out;
+  collectTexts(view, out);
+  return out;
+}
+
+void printScreen(const std::shared_ptr<uikit::UIViewController>& screen) {
+  if (!screen) return;
+  std::printf("+-- %s", screen->className().c_str());
+  const auto& item = screen->navigationItem();
+  if (item.title) std::printf("  \"%s\"", item.title->c_str());
+  if (item.leftBarButtonItem && item.leftBarButtonItem->systemItem())
+    std::printf("  [%s]", uikit::toString(*item.leftBarButtonItem->systemItem()).c_str());
+  std::printf("\n");
+  printView(screen->view(), 0);
+  std::printf("+--\n");
+}
+
+std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
+                                            const std::string& title) {
+  if (!shown(view)) return nullptr;
+  if (auto button = std::dynamic_pointer_cast<uikit::UIButton>(view);
+      button && button->title(uikit::UIControlState::normal) == title)
+    return button;
+  for (const auto& sub : view->subviews())
+    if (auto found = findButton(sub, title)) return found;
+  return nullptr;
+}
+
+void pump(double seconds) {
+  dispatch::MainLoop::runUntil([] { return false; }, seconds);
+}
+
+bool saveJPEG(const std::shared_ptr<uikit::UIImage>& image, const std::filesystem::path& path) {
+  if (!image) return false;
+  const auto jpeg = image->jpegData(0.9);
+  if (!jpeg) return false;
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(jpeg->bytes()), static_cast<std::streamsize>(jpeg->count()));
+  return static_cast<bool>(file);
+}
+
+std::string describe(const morvik::MorvikVerificationResult& result) {
+  std::string text = result.isVerified() ? "verified" : "not verified";
+  if (result.error()) text += " (" + result.error()->errorDescription() + ")";
+  if (result.documentData() && result.documentData()->requestId)
+    text += ", request " + std::to_string(*result.documentData()->requestId);
+  return text;
+}
+
+}  // namespace demo

@@ -1,0 +1,93 @@
+// The demo host's parts, kept apart so other hosts of the project (a demo
+// screen, benchmarks) can reuse them: the loopback verification server with
+// its verdicts, the SDK's configuration for it, the virtual cameras with the
+// scripted person in front of them, and a printer of what a screen shows.
+//
+// Everything here runs on the main thread but the camera generators, which
+// read the person's pose through atomics.
+#pragma once
+
+#include <morvik/MorvikVerify.h>
+#include <morvik/platform/avf.h>
+#include <morvik/platform/uikit.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "fixtures/server/LoopbackServer.h"
+
+namespace demo {
+
+// ----- The verification server ----------------------------------------------------
+
+// A loopback HTTPS server that checks each upload as the real server does
+// (method, path, API key, the parts each endpoint needs, JPEG images) and
+// answers a verdict record, or a 400/401 reply with a message.
+std::unique_ptr<fixtures::LoopbackServer> startVerificationServer(const std::string& apiKey);
+
+// Configures the SDK for the development environment, then points its HTTP
+// client at `server`, trusting the server's throwaway certificate authority
+// (certificates are still verified).
+void configureSDK(const fixtures::LoopbackServer& server, const std::string& apiKey);
+
+// Writes what the server received (request line, headers, parts) as
+// "upload-N.txt" and every file part as "upload-N-<part>.jpg" into `folder`,
+// and prints a summary. The API key's value is not written out.
+bool writeServerView(const fixtures::LoopbackServer& server, const std::filesystem::path& folder);
+
+// ----- The person and the cameras ---------------------------------------------------
+
+// What the person holds up to the back camera, and where they look for the
+// front camera. The generators read these from the camera threads.
+class ScriptedPerson {
+ public:
+  enum class Card { front, back };
+  enum class Pose { centre, left, right };
+
+  // Renders the scenes once (a textured-background licence front, its back
+  // with a PDF417 code, a photographed face turned both ways); false when the
+  // face photograph is missing.
+  bool prepare();
+  // Registers the back and the front virtual camera (real-time, 30 frames/s).
+  bool registerCameras();
+  void unregisterCameras();
+
+  void hold(Card card) { card_ = card; }
+  // Follows an instruction the capture screen shows, as a person would.
+  void reactTo(const std::string& text);
+
+ private:
+  cv::Mat front_, back_, centre_, left_, right_;
+  std::atomic<Card> card_{Card::front};
+  std::atomic<Pose> pose_{Pose::centre};
+  std::shared_ptr<avf::VirtualCamera> backCamera_, frontCamera_;
+};
+
+// ----- Screens ------------------------------------------------------------------------
+
+// The texts of the visible labels of a view tree, depth first.
+std::vector<std::string> visibleTexts(const std::shared_ptr<uikit::UIView>& view);
+
+// Prints a screen as the user sees it: its class, the navigation bar's items,
+// then labels ("text"), buttons ([Title], "disabled" when so) and tappable
+// cards (▸ their labels, "locked" when they take no taps), in view order.
+void printScreen(const std::shared_ptr<uikit::UIViewController>& screen);
+
+// The first visible button with that title in the screen's view tree.
+std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
+                                            const std::string& title);
+
+// Runs the main loop for `seconds` (real time).
+void pump(double seconds);
+
+// Writes `image` as JPEG (quality 0.9); false when it cannot be written.
+bool saveJPEG(const std::shared_ptr<uikit::UIImage>& image, const std::filesystem::path& path);
+
+std::string describe(const morvik::MorvikVerificationResult& result);
+
+}  // namespace demo
