@@ -1,69 +1,68 @@
 #include <morvik/platform/foundation/Calendar.h>
 
+#include <algorithm>
 #include <cmath>
-#include <ctime>
 
 namespace foundation {
 namespace {
 
 constexpr double kDay = 86400.0;
 
-std::tm localTime(double seconds) {
-  const auto t = static_cast<std::time_t>(std::floor(seconds));
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
-}
-
-// 00:00 local time of the day `days` after the day of `tm` (mktime normalises
-// the month and year and finds the right offset across daylight-saving
-// changes).
-double localStartOfDay(std::tm tm, int days) {
-  tm.tm_mday += days;
-  tm.tm_hour = 0;
-  tm.tm_min = 0;
-  tm.tm_sec = 0;
-  tm.tm_isdst = -1;
-  return static_cast<double>(std::mktime(&tm));
-}
-
 }  // namespace
 
 Calendar Calendar::withFixedOffset(int secondsFromGMT) {
   Calendar c;
-  c.fixedOffset_ = secondsFromGMT;
+  c.timeZone_ = TimeZone::withSecondsFromGMT(secondsFromGMT);
   return c;
 }
 
-int Calendar::component(Component, const Date& date) const {
+long long Calendar::dayIndex(const Date& date) const {
   const double t = date.timeIntervalSince1970();
-  if (fixedOffset_) {
-    const auto dayIndex = static_cast<long long>(std::floor((t + *fixedOffset_) / kDay));
-    // 1 January 1970 was a Thursday (weekday 5).
-    return static_cast<int>(((dayIndex + 4) % 7 + 7) % 7) + 1;
-  }
-  return localTime(t).tm_wday + 1;
+  return static_cast<long long>(std::floor((t + timeZone_.secondsFromGMT(date)) / kDay));
 }
 
-Date Calendar::startOfDay(const Date& date) const {
-  const double t = date.timeIntervalSince1970();
-  if (fixedOffset_) return Date(std::floor((t + *fixedOffset_) / kDay) * kDay - *fixedOffset_);
-  return Date(localStartOfDay(localTime(t), 0));
+Date Calendar::startOfDay(long long day) const {
+  const double local = static_cast<double>(day) * kDay;
+  // Offsets in effect around the wall-clock midnight: a change of offset is
+  // never more than a day away from either.
+  const int around[] = {timeZone_.secondsFromGMT(Date(local - kDay)), timeZone_.secondsFromGMT(Date(local)),
+                        timeZone_.secondsFromGMT(Date(local + kDay))};
+  std::optional<double> best;
+  for (int offset : around) {
+    const double u = local - offset;
+    if (timeZone_.secondsFromGMT(Date(u)) == offset && (!best || u < *best)) best = u;
+  }
+  if (best) return Date(*best);
+  // Midnight falls in a gap: the first instant whose wall clock reads at
+  // least 00:00 is the end of the gap.
+  double lo = local - *std::max_element(std::begin(around), std::end(around));
+  double hi = local - *std::min_element(std::begin(around), std::end(around));
+  while (hi - lo > 1) {
+    const double mid = std::floor((lo + hi) / 2);
+    if (mid + timeZone_.secondsFromGMT(Date(mid)) >= local) {
+      hi = mid;
+    } else {
+      lo = mid;
+    }
+  }
+  return Date(hi);
 }
+
+int Calendar::component(Component, const Date& date) const {
+  // 1 January 1970 was a Thursday (weekday 5).
+  return static_cast<int>(((dayIndex(date) + 4) % 7 + 7) % 7) + 1;
+}
+
+Date Calendar::startOfDay(const Date& date) const { return startOfDay(dayIndex(date)); }
 
 std::optional<Date> Calendar::nextDate(const Date& after, const DateComponents& matching, MatchingPolicy,
                                        RepeatedTimePolicy, SearchDirection direction) const {
   if (!matching.weekday || *matching.weekday < 1 || *matching.weekday > 7) return std::nullopt;
   const int step = direction == SearchDirection::forward ? 1 : -1;
-  const double t = after.timeIntervalSince1970();
+  const long long today = dayIndex(after);
   for (int k = 1; k <= 7; ++k) {
-    Date candidate;
-    if (fixedOffset_) {
-      candidate = Date(startOfDay(after).timeIntervalSince1970() + step * k * kDay);
-    } else {
-      candidate = Date(localStartOfDay(localTime(t), step * k));
-    }
-    if (component(Component::weekday, candidate) == *matching.weekday) return candidate;
+    const long long day = today + step * k;
+    if (static_cast<int>(((day + 4) % 7 + 7) % 7) + 1 == *matching.weekday) return startOfDay(day);
   }
   return std::nullopt;
 }

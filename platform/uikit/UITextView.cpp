@@ -89,7 +89,9 @@ void UITextView::deleteBackward() {
 }
 
 void UITextView::textViewDidChange(UITextView& textView) {
-  if (hooks().textViewDidChange) hooks().textViewDidChange(textView);
+  (void)textView;
+  // The addition acts on the receiver; the argument is not consulted.
+  if (hooks().textViewDidChange) hooks().textViewDidChange(*this);
 }
 
 void UITextView::boundsDidChange() {

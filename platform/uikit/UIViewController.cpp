@@ -11,7 +11,26 @@
 
 namespace uikit {
 
+namespace {
+UIViewController::ClassHooks& controllerHooks() {
+  static UIViewController::ClassHooks h;
+  return h;
+}
+}  // namespace
+
 UIViewController::UIViewController() = default;
+
+void UIViewController::setClassHooks(ClassHooks hooks) { controllerHooks() = std::move(hooks); }
+
+void UIViewController::dismissKeyboard() {
+  checkThread("UIViewController::dismissKeyboard");
+  if (controllerHooks().dismissKeyboard) controllerHooks().dismissKeyboard(*this);
+}
+
+void UIViewController::onBackClicked() {
+  checkThread("UIViewController::onBackClicked");
+  if (controllerHooks().onBackClicked) controllerHooks().onBackClicked(*this);
+}
 
 UIViewController::~UIViewController() = default;
 

@@ -2,6 +2,7 @@
 // but touches a public type of each kind so a missing header or symbol fails.
 #include <morvik/MorvikVerify.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/uikit.h>
 
 #include <cstdio>
 
@@ -17,8 +18,20 @@ int main() {
   } catch (const morvik::DecodingError& error) {
     rejected = error.kind() == morvik::DecodingError::Kind::typeMismatch;
   }
-  std::printf("morvik-install-host: \"%s\", step \"%s\" (%s); screen %s; verdict %s\n",
+  // Loading the SDK registered its classes for interface files.
+  const auto nib = uikit::UINib::make(
+      foundation::Data::fromString(
+          R"({"objects": [{"class": "UIViewX", "properties": {"firstColor": "#FF0000"}}]})"),
+      nullptr);
+  const auto loaded = nib->instantiate(nullptr);
+  const bool gradient =
+      loaded.ok() && loaded.topLevelObjects.front().view->layer()->className() == "CAGradientLayer";
+  foundation::UserDefaults defaults;
+  morvik::setStruct(defaults, std::optional(verdict), "verdict");
+  const auto stored = morvik::structData<morvik::DocumentVerificationData>(defaults, "verdict");
+  std::printf("morvik-install-host: \"%s\", step \"%s\" (%s); screen %s; verdict %s; interface file %s\n",
               std::string(type.title()).c_str(), step.title().c_str(), step.isFront() ? "front" : "?",
-              screen->className().c_str(), morvik::encodeJSON(verdict).c_str());
-  return screen && verdict.requestId == 7 && rejected ? 0 : 1;
+              screen->className().c_str(), morvik::encodeJSON(verdict).c_str(),
+              gradient ? "gradient" : loaded.error.value_or("?").c_str());
+  return screen && verdict.requestId == 7 && rejected && gradient && stored && stored->requestId == 7 ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include "morvik/flow/MorvikTypes.h"
 #include "morvik/flow/MorvikVerify.h"
 #include "morvik/support/ConnectivityMonitor.h"
+#include "morvik/support/Extensions.h"
 #include "morvik/support/LoadingOverlay.h"
 #include "morvik/swiftui/MorvikVerifyExampleView.h"
 #include "morvik/swiftui/MorvikVerifyManager.h"

@@ -11,5 +11,6 @@
 #include <morvik/platform/foundation/NotificationCenter.h>
 #include <morvik/platform/foundation/Progress.h>
 #include <morvik/platform/foundation/PropertyList.h>
+#include <morvik/platform/foundation/TimeZone.h>
 #include <morvik/platform/foundation/URL.h>
 #include <morvik/platform/foundation/UserDefaults.h>

@@ -1,6 +1,7 @@
 // The uikit layer: a headless stand-in for the platform's UIKit.
 #pragma once
 
+#include <morvik/platform/uikit/ClassRegistry.h>
 #include <morvik/platform/uikit/NSLayoutConstraint.h>
 #include <morvik/platform/uikit/UIAlertController.h>
 #include <morvik/platform/uikit/UIApplication.h>
@@ -16,6 +17,7 @@
 #include <morvik/platform/uikit/UIKitTypes.h>
 #include <morvik/platform/uikit/UILabel.h>
 #include <morvik/platform/uikit/UINavigationController.h>
+#include <morvik/platform/uikit/UINib.h>
 #include <morvik/platform/uikit/UIScreen.h>
 #include <morvik/platform/uikit/UIScrollView.h>
 #include <morvik/platform/uikit/UIStackView.h>

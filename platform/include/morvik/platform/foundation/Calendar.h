@@ -2,6 +2,7 @@
 #pragma once
 
 #include <morvik/platform/foundation/Date.h>
+#include <morvik/platform/foundation/TimeZone.h>
 
 #include <optional>
 
@@ -13,7 +14,10 @@ struct DateComponents {
 };
 
 // A value type; any thread. Days are reckoned in a time zone: the process's
-// local zone (TZ) by default, or a fixed offset from UTC.
+// local zone (TZ) by default, a named zone, or a fixed offset from UTC. A day
+// starts at its first instant whose wall-clock time is 00:00 or later (the
+// earlier one when midnight repeats, the end of the gap when a
+// daylight-saving change skips it).
 class Calendar {
  public:
   enum class Identifier { gregorian };
@@ -27,11 +31,14 @@ class Calendar {
   };
   enum class RepeatedTimePolicy { first, last };
 
-  explicit Calendar(Identifier identifier = Identifier::gregorian) : identifier_(identifier) {}
+  explicit Calendar(Identifier identifier = Identifier::gregorian)
+      : identifier_(identifier), timeZone_(TimeZone::current()) {}
   // A calendar that reckons days at a fixed offset from UTC (seconds east).
   static Calendar withFixedOffset(int secondsFromGMT);
 
   Identifier identifier() const { return identifier_; }
+  const TimeZone& timeZone() const { return timeZone_; }
+  void setTimeZone(TimeZone zone) { timeZone_ = std::move(zone); }
 
   int component(Component component, const Date& date) const;
   // 00:00 of the date's day.
@@ -47,8 +54,13 @@ class Calendar {
                                SearchDirection direction = SearchDirection::forward) const;
 
  private:
+  // Days since 1970-01-01 of the date's local day, and the first instant of
+  // a local day.
+  long long dayIndex(const Date& date) const;
+  Date startOfDay(long long dayIndex) const;
+
   Identifier identifier_;
-  std::optional<int> fixedOffset_;
+  TimeZone timeZone_;
 };
 
 }  // namespace foundation

@@ -70,8 +70,9 @@ class UITextView : public UIScrollView, public UITextViewDelegate {
 
   // Process-wide additions to every text view (installed once by a host or
   // library): `didSetBounds` runs after the bounds (or the frame's size)
-  // change, `textViewDidChange` when a text view that is its own delegate
-  // sees its text change.
+  // change, `textViewDidChange` with the receiver (not the argument) when
+  // textViewDidChange runs on a text view, as it does for one that is its
+  // own delegate when its text changes.
   struct ClassHooks {
     std::function<void(UITextView&)> didSetBounds;
     std::function<void(UITextView&)> textViewDidChange;

@@ -118,6 +118,19 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   void beginAppearanceTransition(bool isAppearing, bool animated);
   void endAppearanceTransition();
 
+  // Process-wide additions to every controller, installed once by a host or
+  // library (the platform attaches such methods to the class at run time).
+  // The base implementations of dismissKeyboard and onBackClicked run them
+  // and do nothing when none is installed; a subclass that overrides either
+  // and calls the base runs the installed one.
+  struct ClassHooks {
+    std::function<void(UIViewController&)> dismissKeyboard;
+    std::function<void(UIViewController&)> onBackClicked;
+  };
+  static void setClassHooks(ClassHooks hooks);
+  virtual void dismissKeyboard();
+  virtual void onBackClicked();
+
   // True between viewWillAppear and viewWillDisappear.
   bool isVisible() const {
     return appearance_ == Appearance::appearing || appearance_ == Appearance::appeared;
