@@ -10,6 +10,7 @@ int main() {
   const morvik::IDScanStep step("Document Front");
   const auto type = morvik::IDDocumentType::allCases().front();
   const auto screen = morvik::IDCaptureVC::make(type, 0, step);
+  const auto list = morvik::IDScanStepsVC::make(type);
   const auto verdict =
       morvik::decodeJSON<morvik::DocumentVerificationData>(std::string_view(R"({"requestId":7})"));
   bool rejected = false;
@@ -29,9 +30,13 @@ int main() {
   foundation::UserDefaults defaults;
   morvik::setStruct(defaults, std::optional(verdict), "verdict");
   const auto stored = morvik::structData<morvik::DocumentVerificationData>(defaults, "verdict");
-  std::printf("morvik-install-host: \"%s\", step \"%s\" (%s); screen %s; verdict %s; interface file %s\n",
-              std::string(type.title()).c_str(), step.title().c_str(), step.isFront() ? "front" : "?",
-              screen->className().c_str(), morvik::encodeJSON(verdict).c_str(),
-              gradient ? "gradient" : loaded.error.value_or("?").c_str());
-  return screen && verdict.requestId == 7 && rejected && gradient && stored && stored->requestId == 7 ? 0 : 1;
+  std::printf(
+      "morvik-install-host: \"%s\", step \"%s\" (%s); screens %s, %s; verdict %s; interface file %s\n",
+      std::string(type.title()).c_str(), step.title().c_str(), step.isFront() ? "front" : "?",
+      screen->className().c_str(), list->className().c_str(), morvik::encodeJSON(verdict).c_str(),
+      gradient ? "gradient" : loaded.error.value_or("?").c_str());
+  return screen && list && list->steps().size() == 3 && verdict.requestId == 7 && rejected && gradient &&
+                 stored && stored->requestId == 7
+             ? 0
+             : 1;
 }
