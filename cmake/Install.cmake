@@ -7,8 +7,8 @@ install(TARGETS morvik_platform morvik_verify
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# The plugin the platform library loads on first use sits beside it.
-install(TARGETS morvik_platform_sources LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The plugins the platform library loads on first use sit beside it.
+install(TARGETS morvik_platform_sources morvik_vision_tesseract LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # Public headers only: platform/include and src/include hold nothing else.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}

@@ -1,7 +1,6 @@
 // Frame sources behind devices: generators and image folders here; video
 // files (FFmpeg) and V4L2 cameras (OpenCV video I/O) in a plugin loaded on
 // first use.
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Internal.h"
+#include "foundation/PluginLoader.h"
 #include "morvik/platform/foundation/Console.h"
 #include "quartz/ImageCodec.h"
 
@@ -69,30 +69,22 @@ struct HeavySources {
   FrameSource* (*realCamera)(int) = nullptr;
 };
 
-// Loaded once, kept for the process's life; looked for beside this library
-// first (the build tree and an installation both put it there), then on the
-// loader's path.
+// Loaded once, kept for the process's life.
 const HeavySources& heavySources() {
   static HeavySources sources;
   static std::once_flag once;
   std::call_once(once, [] {
     constexpr const char* kName = "libmorvik_platform_sources.so";
-    void* handle = nullptr;
-    Dl_info self{};
-    if (dladdr(reinterpret_cast<void*>(&heavySources), &self) && self.dli_fname) {
-      const auto beside = std::filesystem::path(self.dli_fname).parent_path() / kName;
-      handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (!handle) handle = dlopen(kName, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
+    void* plugin = foundation::detail::loadPlugin(kName);
+    if (!plugin) {
       foundation::print(std::string("Video file and camera support unavailable: ") + kName +
                         " could not be loaded");
       return;
     }
-    sources.videoFile =
-        reinterpret_cast<FrameSource* (*)(const char*)>(dlsym(handle, "morvik_make_video_file_source"));
-    sources.realCamera =
-        reinterpret_cast<FrameSource* (*)(int)>(dlsym(handle, "morvik_make_real_camera_source"));
+    sources.videoFile = reinterpret_cast<FrameSource* (*)(const char*)>(
+        foundation::detail::pluginSymbol(plugin, "morvik_make_video_file_source"));
+    sources.realCamera = reinterpret_cast<FrameSource* (*)(int)>(
+        foundation::detail::pluginSymbol(plugin, "morvik_make_real_camera_source"));
   });
   return sources;
 }

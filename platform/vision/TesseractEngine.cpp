@@ -1,134 +1,58 @@
-// Tesseract engines for the accurate text level: see TesseractEngine.h.
+// The accurate text level's engine, reached through the plugin that holds
+// Tesseract (platform/plugins/tesseract): loaded when the level first runs.
 #include "vision/TesseractEngine.h"
 
-#include <tesseract/baseapi.h>
-
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <memory>
 #include <mutex>
-#include <vector>
 
-// Weak: the layer must not need OpenMP when Tesseract is built without it.
-extern "C" void omp_set_max_active_levels(int) __attribute__((weak));
+#include "foundation/PluginLoader.h"
+#include "morvik/platform/foundation/Console.h"
 
 namespace vision::detail {
 
 namespace {
 
-void endEngine(tesseract::TessBaseAPI* api) {
-  api->End();
-  delete api;
-}
-
-struct Pool {
-  std::mutex lock;
-  std::vector<tesseract::TessBaseAPI*> idle[2];  // without, with language correction
-  bool closed = false;
+struct Plugin {
+  void* (*acquire)(int) = nullptr;
+  void (*release)(void*, int) = nullptr;
+  void (*readLine)(void*, const unsigned char*, int, int, int, std::string*, float*) = nullptr;
 };
 
-void closePool();
-
-// Never destroyed: engines still lent at exit are ended by their borrower.
-Pool& pool() {
-  static Pool* p = new Pool;
-  return *p;
-}
-
-void closePool() {
-  Pool& p = pool();
-  std::vector<tesseract::TessBaseAPI*> ending;
-  {
-    std::lock_guard<std::mutex> guard(p.lock);
-    p.closed = true;
-    for (auto& list : p.idle) {
-      ending.insert(ending.end(), list.begin(), list.end());
-      list.clear();
+const Plugin& plugin() {
+  static Plugin loaded;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    constexpr const char* kName = "libmorvik_vision_tesseract.so";
+    void* handle = foundation::detail::loadPlugin(kName);
+    using foundation::detail::pluginSymbol;
+    Plugin p;
+    p.acquire = reinterpret_cast<decltype(p.acquire)>(pluginSymbol(handle, "morvik_tesseract_acquire"));
+    p.release = reinterpret_cast<decltype(p.release)>(pluginSymbol(handle, "morvik_tesseract_release"));
+    p.readLine = reinterpret_cast<decltype(p.readLine)>(pluginSymbol(handle, "morvik_tesseract_read_line"));
+    if (p.acquire && p.release && p.readLine) {
+      loaded = p;
+    } else {
+      foundation::print(std::string("Accurate text recognition unavailable: ") + kName +
+                        " could not be loaded");
     }
-  }
-  for (auto* api : ending) endEngine(api);
-}
-
-tesseract::TessBaseAPI* startEngine(bool languageCorrection) {
-  auto api = std::make_unique<tesseract::TessBaseAPI>();
-  std::vector<std::string> names, values;
-  if (!languageCorrection) {
-    names = {"load_system_dawg", "load_freq_dawg"};
-    values = {"0", "0"};
-  }
-  {
-    // Init also writes Tesseract's process-wide parameters: one thread at a time.
-    static std::mutex initLock;
-    std::lock_guard<std::mutex> guard(initLock);
-    if (api->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false) != 0) {
-      api->End();
-      return nullptr;
-    }
-  }
-  // Registered once an engine has started, and so after the caches Tesseract
-  // builds on its first start: exit then ends the engines before the caches.
-  static const bool closesAtExit = std::atexit(closePool) == 0;
-  (void)closesAtExit;
-  // A line read with low certainty is otherwise read a second time inverted
-  // (light print on dark ground), which doubles the cost of every hard line.
-  api->SetVariable("tessedit_do_invert", "0");
-  return api.release();
-}
-
-std::string trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
+  });
+  return loaded;
 }
 
 }  // namespace
 
 TesseractLease::TesseractLease(bool languageCorrection) : languageCorrection_(languageCorrection) {
-  // Tesseract parallelises inside a line with OpenMP teams of a fixed size;
-  // each calling thread gets its own team whose workers spin while they wait,
-  // so teams of many threads fight over the cores. Serial regions on the
-  // calling thread cost nothing measurable and leave no threads behind.
-  thread_local bool serial = false;
-  if (!serial && omp_set_max_active_levels) {
-    omp_set_max_active_levels(0);
-    serial = true;
-  }
-  Pool& p = pool();
-  {
-    std::lock_guard<std::mutex> guard(p.lock);
-    auto& list = p.idle[languageCorrection ? 1 : 0];
-    if (!list.empty()) {
-      api_ = list.back();
-      list.pop_back();
-      return;
-    }
-  }
-  api_ = startEngine(languageCorrection);
+  if (plugin().acquire)
+    api_ = static_cast<tesseract::TessBaseAPI*>(plugin().acquire(languageCorrection ? 1 : 0));
 }
 
 TesseractLease::~TesseractLease() {
-  if (!api_) return;
-  api_->Clear();
-  Pool& p = pool();
-  {
-    std::lock_guard<std::mutex> guard(p.lock);
-    if (!p.closed) {
-      p.idle[languageCorrection_ ? 1 : 0].push_back(api_);
-      return;
-    }
-  }
-  endEngine(api_);
+  if (api_) plugin().release(api_, languageCorrection_ ? 1 : 0);
 }
 
 std::string TesseractLease::readLine(const cv::Mat& line, float* confidence) {
-  api_->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-  api_->SetImage(line.data, line.cols, line.rows, 1, static_cast<int>(line.step));
-  api_->SetSourceResolution(300);
-  std::unique_ptr<char[]> text(api_->GetUTF8Text());
-  *confidence = std::clamp(api_->MeanTextConf() / 100.0f, 0.0f, 1.0f);
-  return text ? trim(text.get()) : std::string();
+  std::string text;
+  plugin().readLine(api_, line.data, line.cols, line.rows, static_cast<int>(line.step), &text, confidence);
+  return text;
 }
 
 }  // namespace vision::detail
