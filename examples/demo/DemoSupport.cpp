@@ -213,6 +213,15 @@ void printView(const std::shared_ptr<uikit::UIView>& view, int depth) {
     }
     return;
   }
+  if (auto field = std::dynamic_pointer_cast<swiftui::HostedTextField>(view)) {
+    if (field->text().empty()) {
+      std::printf("%s|            | (empty field, placeholder \"%s\")\n", indent.c_str(),
+                  field->placeholder().c_str());
+    } else {
+      std::printf("%s| %s |\n", indent.c_str(), field->text().c_str());
+    }
+    return;
+  }
   if (auto control = std::dynamic_pointer_cast<uikit::UIControl>(view)) {
     std::string line;
     for (const auto& text : visibleTexts(view)) line += (line.empty() ? "" : " | ") + text;

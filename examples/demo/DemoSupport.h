@@ -9,6 +9,7 @@
 
 #include <morvik/MorvikVerify.h>
 #include <morvik/platform/avf.h>
+#include <morvik/platform/swiftui.h>
 #include <morvik/platform/uikit.h>
 
 #include <atomic>
@@ -74,8 +75,9 @@ class ScriptedPerson {
 std::vector<std::string> visibleTexts(const std::shared_ptr<uikit::UIView>& view);
 
 // Prints a screen as the user sees it: its class, the navigation bar's items,
-// then labels ("text"), buttons ([Title], "disabled" when so) and tappable
-// cards (▸ their labels, "locked" when they take no taps), in view order.
+// then labels ("text"), text fields (| text |), buttons ([Title], "disabled"
+// when so) and tappable cards (▸ their labels, "locked" when they take no
+// taps), in view order.
 void printScreen(const std::shared_ptr<uikit::UIViewController>& screen);
 
 // The first visible button with that title in the screen's view tree.

@@ -1,20 +1,26 @@
-// The demo host: two whole verifications as a user would run them, on any
-// machine, without a camera, a display or a network.
+// The demo host: the SDK's demo screen (MorvikVerifyExampleView) in a window,
+// worked as a person would, on any machine, without a camera, a display or a
+// network.
 //
 // It starts a loopback verification server (HTTPS, with a throwaway
 // certificate authority that the SDK's client is told to trust), configures
 // the SDK for it, and registers virtual cameras that show generated scenes: a
 // driver's licence front, its back with a PDF417 code, and a face that turns
-// when the screen asks. Then it runs the document scan (step list, three
-// captures, Submit, the result screen's Done) and the face detection (a
-// selfie after the head turns, uploaded for re-verification), printing each
-// screen as the user sees it and the outcome the host receives. The images
+// when the screen asks. The demo screen is hosted by a UIHostingController.
+// The person types an e-mail address and presses "Document Scan" (step list,
+// three captures, Submit, the result screen's Done), then "Face Detection" (a
+// selfie after the head turns, uploaded for re-verification); then, with the
+// e-mail field emptied, "Face Detection" once more, which is refused after
+// the capture; and last "Document Scan" closed with Close. Each screen is
+// printed as the person sees it, with what the status line says. The images
 // the server received and its view of each upload are written to the output
-// folder. The exit status is 0 only when both verifications end verified.
+// folder. The exit status is 0 only when every road ends as expected.
 //
 //   morvik-demo [output folder]   (default: demo-output)
 #include <morvik/MorvikVerify.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/swiftui.h>
+#include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
 
 #include <chrono>
@@ -22,7 +28,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -46,23 +51,38 @@ struct HostDelegate : morvik::MorvikVerifyDelegate {
   void morvikVerifyDidCancel() override { std::printf("  host's delegate: morvikVerifyDidCancel\n"); }
 };
 
-// The host application's own window and first screen.
+// The host application's window, showing the demo screen.
 struct Host {
   std::shared_ptr<uikit::UIWindowScene> scene;
   std::shared_ptr<uikit::UIWindow> window;
-  std::shared_ptr<uikit::UIViewController> root;
+  std::shared_ptr<swiftui::UIHostingController<morvik::MorvikVerifyExampleView>> root;
 
   Host() {
     scene = uikit::UIApplication::shared().connectWindowScene();
     window = scene->makeWindow();
-    root = std::make_shared<uikit::UIViewController>();
+    root = std::make_shared<swiftui::UIHostingController<morvik::MorvikVerifyExampleView>>(
+        morvik::MorvikVerifyExampleView());
     window->setRootViewController(root);
     window->makeKeyAndVisible();
   }
   ~Host() { uikit::UIApplication::shared().disconnect(scene); }
 
+  // The verification flow inside the full-screen cover, if one is shown.
   std::shared_ptr<uikit::UINavigationController> flow() const {
-    return std::dynamic_pointer_cast<uikit::UINavigationController>(root->presentedViewController());
+    auto cover = root->presentedViewController();
+    if (!cover || cover->children().empty()) return nullptr;
+    return std::dynamic_pointer_cast<uikit::UINavigationController>(cover->children().front());
+  }
+  bool coverShown() const { return root->presentedViewController() != nullptr; }
+
+  // The grey line under the e-mail field.
+  std::string status() const {
+    auto field = swiftui::testing::findTextField(root->view(), "Email");
+    auto box = field ? field->superview() : nullptr;
+    auto stack = std::dynamic_pointer_cast<uikit::UIStackView>(box ? box->superview() : nullptr);
+    if (!stack || stack->arrangedSubviews().size() < 3) return "";
+    auto label = std::dynamic_pointer_cast<uikit::UILabel>(stack->arrangedSubviews()[2]);
+    return label && label->text() ? *label->text() : "";
   }
 };
 
@@ -71,6 +91,12 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 // Runs the main loop until `done` (real time, bounded); false on time-out.
 bool waitFor(const std::function<bool()>& done, double seconds) {
   return dispatch::MainLoop::runUntil(done, seconds);
+}
+
+void showDemoScreen(const Host& host) {
+  std::printf("\n");
+  demo::printScreen(host.root);
+  std::printf("  status line: \"%s\"\n", host.status().c_str());
 }
 
 // One capture screen at work: the person shows what its step asks for and
@@ -113,21 +139,39 @@ bool tap(const std::shared_ptr<uikit::UIViewController>& screen, const std::stri
   return true;
 }
 
-// The document scan: step list, three captures, Submit, result, Done.
-std::optional<MorvikVerificationResult> runDocumentScan(Host& host, demo::ScriptedPerson& person) {
+void type(const Host& host, const std::string& text) {
+  if (text.empty()) {
+    std::printf("  user empties the e-mail field\n");
+  } else {
+    std::printf("  user types \"%s\" into the e-mail field\n", text.c_str());
+  }
+  swiftui::testing::typeText(host.window, "Email", text);
+  demo::pump(0.1);
+}
+
+// Waits for the cover to close and prints what the status line then says;
+// true when it says `expected`.
+bool expectStatus(const Host& host, const std::string& expected) {
+  waitFor([&] { return !host.coverShown() && host.status() == expected; }, 30);
+  demo::pump(0.5);
+  showDemoScreen(host);
+  if (host.coverShown() || host.status() != expected) {
+    std::printf("  expected the status line \"%s\"\n", expected.c_str());
+    return false;
+  }
+  return true;
+}
+
+// "Document Scan": step list, three captures, Submit, result, Done.
+bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   std::printf("\n######## Document scan ########\n");
-  std::optional<MorvikVerificationResult> outcome;
-  MorvikVerify::startDocumentScan(kEmail, [&](const MorvikVerificationResult& result) {
-    std::printf("  host's completion: %s\n", demo::describe(result).c_str());
-    outcome = result;
-  });
-  if (outcome) return outcome;  // refused at once
+  if (!tap(host.root, "Document Scan")) return false;
   demo::pump(0.5);
   auto navigation = host.flow();
-  if (!navigation) return std::nullopt;
+  if (!navigation) return false;
   auto list = navigation->viewControllers().front();
   demo::printScreen(list);
-  if (!tap(list, "Start")) return std::nullopt;
+  if (!tap(list, "Start")) return false;
 
   // Each step pushes its capture screen; the face step returns to the list.
   for (int captures = 0; navigation->topViewController() != list || captures == 0;) {
@@ -135,47 +179,53 @@ std::optional<MorvikVerificationResult> runDocumentScan(Host& host, demo::Script
     auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->topViewController());
     if (!capture) break;
     if (!runCapture(capture, person, [&] { return navigation->topViewController() != capture; }))
-      return std::nullopt;
+      return false;
     ++captures;
   }
   demo::pump(0.5);
   std::printf("\n");
   demo::printScreen(list);
-  if (!tap(list, "Submit")) return std::nullopt;
-  if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen" || outcome; },
-               30)) {
+  if (!tap(list, "Submit")) return false;
+  if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen"; }, 30)) {
     std::printf("  no result screen within 30 s\n");
-    return std::nullopt;
+    return false;
   }
   demo::pump(0.5);
   auto result = navigation->topViewController();
   std::printf("\n");
   demo::printScreen(result);
-  if (!tap(result, "Done")) return std::nullopt;
-  waitFor([&] { return outcome.has_value() && !host.root->presentedViewController(); }, 10);
-  return outcome;
+  if (!tap(result, "Done")) return false;
+  return expectStatus(host, "Document Verified");
 }
 
-// The face detection: the face-only capture screen, then the re-verification.
-std::optional<MorvikVerificationResult> runFaceDetection(Host& host, demo::ScriptedPerson& person) {
-  std::printf("\n######## Face detection ########\n");
-  std::optional<MorvikVerificationResult> outcome;
-  MorvikVerify::startFaceDetection(kEmail, [&](const MorvikVerificationResult& result) {
-    std::printf("  host's completion: %s\n", demo::describe(result).c_str());
-    outcome = result;
-  });
-  if (outcome) return outcome;
+// "Face Detection": the face-only capture screen, then the re-verification
+// (or, without an address, the refusal once the selfie is taken).
+bool runFaceDetection(Host& host, demo::ScriptedPerson& person, const std::string& expected) {
+  if (!tap(host.root, "Face Detection")) return false;
   demo::pump(0.5);
   auto navigation = host.flow();
-  if (!navigation) return std::nullopt;
+  if (!navigation) return false;
   auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->viewControllers().front());
-  if (!capture) return std::nullopt;
+  if (!capture) return false;
   demo::printScreen(capture);
-  if (!runCapture(capture, person,
-                  [&] { return outcome.has_value() || !host.root->presentedViewController(); }))
-    return std::nullopt;
-  waitFor([&] { return outcome.has_value(); }, 30);
-  return outcome;
+  if (!runCapture(capture, person, [&] { return !host.coverShown(); })) return false;
+  return expectStatus(host, expected);
+}
+
+// "Document Scan", then Close on the step list.
+bool runClose(Host& host) {
+  std::printf("\n######## Close ########\n");
+  if (!tap(host.root, "Document Scan")) return false;
+  demo::pump(0.5);
+  auto navigation = host.flow();
+  if (!navigation) return false;
+  auto list = navigation->viewControllers().front();
+  demo::printScreen(list);
+  auto close = list->navigationItem().leftBarButtonItem;
+  if (!close) return false;
+  std::printf("  user taps [close]\n");
+  close->sendAction();
+  return expectStatus(host, "Error: User cancelled the verification process.");
 }
 
 }  // namespace
@@ -190,7 +240,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf(
-      "Morvik Verify demo: a document scan and a face detection on virtual cameras,\n"
+      "Morvik Verify demo: the SDK's demo screen, worked as a person would, on virtual cameras\n"
       "against a loopback verification server.\n");
 
   demo::ScriptedPerson person;
@@ -209,16 +259,23 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  bool allVerified = true;
+  int failed = 0;
   {
     Host host;
     demo::pump(0.2);
-    for (auto* road : {&runDocumentScan, &runFaceDetection}) {
-      const auto outcome = (*road)(host, person);
-      if (!outcome) std::printf("  the verification did not end\n");
-      allVerified = allVerified && outcome && outcome->isVerified();
-      demo::pump(0.5);
-    }
+    showDemoScreen(host);
+    type(host, kEmail);
+    failed += runDocumentScan(host, person) ? 0 : 1;
+    std::printf("\n######## Face detection ########\n");
+    failed += runFaceDetection(host, person, "Face Verified") ? 0 : 1;
+    std::printf("\n######## Face detection, e-mail field emptied ########\n");
+    type(host, "");
+    failed +=
+        runFaceDetection(host, person, "Error: Verification failed: Email is required for face detection")
+            ? 0
+            : 1;
+    failed += runClose(host) ? 0 : 1;
+    demo::pump(0.5);
   }
   demo::pump(0.5);
   person.unregisterCameras();
@@ -226,7 +283,6 @@ int main(int argc, char** argv) {
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();
-  std::printf("\n%s\n",
-              allVerified ? "Both verifications ended verified." : "A verification did not end verified.");
-  return allVerified && written ? 0 : 1;
+  std::printf("\n%s\n", failed ? "A road did not end as expected." : "Every road ended as expected.");
+  return failed == 0 && written ? 0 : 1;
 }
