@@ -17,7 +17,10 @@ Calendar Calendar::withFixedOffset(int secondsFromGMT) {
 }
 
 long long Calendar::dayIndex(const Date& date) const {
-  const double t = date.timeIntervalSince1970();
+  // As TimeZone does: instants too far out to convert are reckoned at the
+  // nearest one that can be.
+  const double raw = date.timeIntervalSince1970();
+  const double t = std::isnan(raw) ? 0.0 : std::clamp(raw, -1e15, 1e15);
   return static_cast<long long>(std::floor((t + timeZone_.secondsFromGMT(date)) / kDay));
 }
 
@@ -58,6 +61,7 @@ Date Calendar::startOfDay(const Date& date) const { return startOfDay(dayIndex(d
 std::optional<Date> Calendar::nextDate(const Date& after, const DateComponents& matching, MatchingPolicy,
                                        RepeatedTimePolicy, SearchDirection direction) const {
   if (!matching.weekday || *matching.weekday < 1 || *matching.weekday > 7) return std::nullopt;
+  if (!std::isfinite(after.timeIntervalSince1970())) return std::nullopt;
   const int step = direction == SearchDirection::forward ? 1 : -1;
   const long long today = dayIndex(after);
   for (int k = 1; k <= 7; ++k) {

@@ -289,7 +289,10 @@ TimeZone TimeZone::current() {
 
 int TimeZone::secondsFromGMT(const Date& at) const {
   if (fixed_) return *fixed_;
-  const double t = std::floor(at.timeIntervalSince1970());
+  // Instants beyond about 30 million years (or not numbers at all) are
+  // reckoned at the nearest one we can: converting them would overflow.
+  const double raw = at.timeIntervalSince1970();
+  const double t = std::isnan(raw) ? 0.0 : std::floor(std::clamp(raw, -1e15, 1e15));
   if (!rules_) {
     const auto tt = static_cast<std::time_t>(t);
     std::tm tm{};
@@ -297,8 +300,7 @@ int TimeZone::secondsFromGMT(const Date& at) const {
     return static_cast<int>(tm.tm_gmtoff);
   }
   const auto& r = *rules_;
-  // Far outside any calendar we reckon: clamp rather than overflow.
-  const auto u = static_cast<std::int64_t>(std::clamp(t, -1e15, 1e15));
+  const auto u = static_cast<std::int64_t>(t);
   if (r.transitions.empty() || u < r.transitions.front()) {
     if (r.transitions.empty() && r.footer) return ruleOffset(*r.footer, u);
     return r.offsets[0];

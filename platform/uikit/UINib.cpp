@@ -222,8 +222,18 @@ std::shared_ptr<UINib> UINib::make(const std::string& nibName, std::shared_ptr<f
                       (b ? b->bundlePath() : std::string("(none)")) + "\"";
     return nib;
   }
-  auto nib = make(foundation::Data::contentsOf(*url), b, nibName);
-  return nib;
+  foundation::Data data;
+  try {
+    data = foundation::Data::contentsOf(*url);
+  } catch (const std::exception& e) {
+    // Found but unreadable: a folder of that name, no permission, gone since.
+    std::shared_ptr<UINib> nib(new UINib());
+    nib->name_ = nibName;
+    nib->bundle_ = b;
+    nib->loadError_ = "Could not read the interface file \"" + nibName + ".nib\": " + e.what();
+    return nib;
+  }
+  return make(data, b, nibName);
 }
 
 std::shared_ptr<UINib> UINib::make(const foundation::Data& data, std::shared_ptr<foundation::Bundle> bundle,

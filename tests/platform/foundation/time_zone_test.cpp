@@ -2,6 +2,9 @@
 #include <morvik/platform/foundation/Calendar.h>
 #include <morvik/platform/foundation/TimeZone.h>
 
+#include <cmath>
+#include <limits>
+
 namespace foundation {
 namespace {
 
@@ -71,6 +74,24 @@ TEST(Calendar, DaysStartAtTheirFirstInstantAcrossOffsetChanges) {
   // New York's fall-back Sunday starts once, at its only midnight.
   const auto newYork = calendar("America/New_York");
   EXPECT_EQ(newYork.nextDate(Date(1793462400), {.weekday = 1})->timeIntervalSince1970(), 1793505600);
+}
+
+TEST(Calendar, InstantsOutOfRangeAreAnsweredWithoutOverflow) {
+  Calendar berlin(Calendar::Identifier::gregorian);
+  berlin.setTimeZone(*TimeZone::named("Europe/Berlin"));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double t : {nan, inf, -inf, 1e300, -1e300, 9.3e18}) {
+    SCOPED_TRACE(t);
+    const int weekday = berlin.component(Calendar::Component::weekday, Date(t));
+    EXPECT_GE(weekday, 1);
+    EXPECT_LE(weekday, 7);
+    const int offset = berlin.timeZone().secondsFromGMT(Date(t));
+    EXPECT_TRUE(offset == 3208 || offset == 3600 || offset == 7200) << offset;  // local mean time before 1893
+    if (!std::isfinite(t)) {
+      EXPECT_FALSE(berlin.nextDate(Date(t), {.weekday = 2}));
+    }
+  }
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -183,6 +186,15 @@ TEST_F(InterfaceFileTest, FilesAreOpenedByNameFromABundle) {
   ASSERT_FALSE(result.ok());
   EXPECT_NE(result.error->find("\"NoSuchCard.nib\""), std::string::npos) << *result.error;
   EXPECT_NE(result.error->find(bundle->bundlePath()), std::string::npos) << *result.error;
+
+  // A folder that carries the file's name is found but cannot be read.
+  const auto scratch = std::filesystem::temp_directory_path() / ("nib-test-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(scratch / "Folder.nib");
+  auto folder = UINib::make("Folder", foundation::Bundle::open(scratch.string()))->instantiate(nullptr);
+  std::filesystem::remove_all(scratch);
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.error->find("Could not read the interface file \"Folder.nib\""), std::string::npos)
+      << *folder.error;
 
   auto truncated = UINib::make("Truncated", bundle)->instantiate(nullptr);
   ASSERT_FALSE(truncated.ok());
