@@ -486,7 +486,7 @@ std::shared_ptr<const GlyphRecognizer> GlyphRecognizer::shared(std::string* why)
       return;
     }
     try {
-      recognizer = train(zone, print, 14);
+      recognizer = train(zone, print, 8);
     } catch (const std::exception& e) {
       failure = e.what();
     }

@@ -4,7 +4,11 @@
 #include <morvik/platform/avf.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/platform/vision.h>
 
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -215,6 +219,66 @@ TEST_F(CaptureScreenTest, PassportBackFiresOnlyWithAReadableMRZ) {
   for (int i = 0; i < 40 && images.empty() && !state().isCapturing; ++i) step();
   EXPECT_TRUE(state().analyzer->mrzDetected());
   ASSERT_TRUE(waitForDelivery(1));
+}
+
+// A host opens the passport's back screen again and again in one process:
+// each screen captures within its usual number of frames, the CPU time per
+// analysed frame stays flat, and no screen leaves threads behind.
+TEST_F(CaptureScreenTest, SixPassportBackScreensInARowCaptureAtTheSameCost) {
+  const auto& mrz = cardFrame(gen::CardContent::mrzTD3);
+  auto cpuSeconds = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+  };
+  auto threads = [] {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+  };
+  {
+    // The process's first fast text request trains the recogniser: not a frame's cost.
+    vision::VNRecognizeTextRequest warmUp;
+    warmUp.recognitionLevel = vision::VNRequestTextRecognitionLevel::fast;
+    vision::VNImageRequestHandler handler(gen::toNV12(mrz.bgr));
+    ASSERT_TRUE(handler.perform({&warmUp}));
+  }
+  std::vector<double> perFrame;
+  std::vector<int> frameCounts;
+  std::vector<std::size_t> threadsAfter;
+  for (int screen = 0; screen < 6; ++screen) {
+    SCOPED_TRACE("screen " + std::to_string(screen + 1));
+    registerCamera(avf::AVCaptureDevice::Position::back, [&](std::int64_t) { return mrz.bgr; });
+    show(IDDocumentType::passport, 1, "Back of Passport");
+    passHint();
+    const double start = cpuSeconds();
+    int frames = 0;
+    for (; frames < 40 && images.empty() && !state().isCapturing; ++frames) step();
+    perFrame.push_back((cpuSeconds() - start) / std::max(1, frames));
+    frameCounts.push_back(frames);
+    ASSERT_TRUE(waitForDelivery(1));
+    EXPECT_LE(frames, 30);
+
+    vc->viewWillDisappear(false);
+    uikit::UIApplication::shared().disconnect(scene);
+    vc.reset(), nav.reset(), window.reset(), scene.reset();
+    dispatch::MainLoop::drain();
+    camera->unregister();
+    camera.reset();
+    images.clear();
+    order.clear();
+    threadsAfter.push_back(threads());
+  }
+  for (std::size_t i = 1; i < perFrame.size(); ++i)
+    EXPECT_LE(perFrame[i], 2 * perFrame[0] + 0.005) << "screen " << i + 1;
+  // Pools may grow once to their size; a screen that left threads behind would add some every time.
+  EXPECT_LE(threadsAfter.back(), threadsAfter[0] + 2);
+  std::printf("[ figures  ] CPU ms per analysed frame (frames to capture), screens 1-6:");
+  for (std::size_t i = 0; i < perFrame.size(); ++i)
+    std::printf(" %.1f (%d)", perFrame[i] * 1000, frameCounts[i]);
+  std::printf("; threads after each:");
+  for (auto n : threadsAfter) std::printf(" %zu", n);
+  std::printf("\n");
 }
 
 TEST_F(CaptureScreenTest, FaceStepPassesLivenessAndDeliversOneMirroredSelfie) {

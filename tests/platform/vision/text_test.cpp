@@ -2,10 +2,14 @@
 // capture screen asks for it: fast, no language correction, lower 60 % of a
 // portrait frame delivered by a landscape sensor.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "fixtures/generators/Generators.h"
@@ -207,6 +211,76 @@ TEST(TextRecognition, ThreadsReadTheSameTextWithTheirOwnEngines) {
     });
   for (auto& t : threads) t.join();
   for (const auto& g : got) EXPECT_EQ(g, expected);
+}
+
+// The accurate level's engine runs its parallel regions on the calling thread
+// alone: teams of OpenMP workers, one per calling thread, otherwise stay
+// behind spinning and pile up on every thread that reads.
+TEST(TextRecognition, AccurateLevelLeavesNoThreadsBehind) {
+  const CardFrame frame = documentBack(404, CardContent::mrzTD1);
+  auto readAccurately = [&frame] {
+    VNRecognizeTextRequest request;
+    request.regionOfInterest = vision::CGRect::make(0, 0, 1, 0.3);
+    VNImageRequestHandler handler(toNV12(frame.bgr));
+    EXPECT_TRUE(handler.perform({&request}));
+    EXPECT_FALSE(request.results().empty());
+  };
+  auto threads = [] {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+  };
+  readAccurately();  // image processing pools start here
+  std::size_t before = 0, after = 0;
+  std::thread([&] {
+    before = threads();
+    readAccurately();
+    after = threads();
+  }).join();
+  EXPECT_EQ(after, before);
+}
+
+// Run as a child process by the test below: reads with both levels, on this
+// thread and on one that is still parked when the process exits.
+TEST(TextRecognitionInChild, DISABLED_ReadsWithBothLevelsThenExits) {
+  const CardFrame frame = documentBack(403, CardContent::mrzTD3);
+  auto readBoth = [&frame] {
+    for (auto level :
+         {vision::VNRequestTextRecognitionLevel::fast, vision::VNRequestTextRecognitionLevel::accurate}) {
+      VNRecognizeTextRequest request;
+      request.recognitionLevel = level;
+      request.regionOfInterest = vision::CGRect::make(0, 0, 1, 0.3);
+      VNImageRequestHandler handler(toNV12(frame.bgr));
+      ASSERT_TRUE(handler.perform({&request}));
+    }
+  };
+  readBoth();
+  std::atomic<bool> read{false};
+  std::thread([&] {
+    readBoth();
+    read = true;
+    for (;;) pause();
+  }).detach();
+  while (!read) std::this_thread::yield();
+}
+
+// A host's console carries only its own messages: Tesseract's caches, torn
+// down at exit, complain of every engine still alive.
+TEST(TextRecognition, AProcessThatReadTextExitsWithoutAWord) {
+  char self[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  const std::string command = std::string("'") + self +
+                              "' --gtest_also_run_disabled_tests"
+                              " --gtest_filter=TextRecognitionInChild.DISABLED_ReadsWithBothLevelsThenExits"
+                              " 2>&1 >/dev/null";
+  FILE* child = popen(command.c_str(), "r");
+  ASSERT_TRUE(child);
+  std::string printed;
+  char buffer[512];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, child)) printed.append(buffer, n);
+  const int status = pclose(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(printed, "");
 }
 
 }  // namespace
