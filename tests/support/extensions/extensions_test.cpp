@@ -329,7 +329,7 @@ TEST_F(ExtensionsTest, AValueThatFailsToEncodeRemovesTheEntry) {
   foundation::UserDefaults defaults;
   morvik::setStruct(defaults, std::optional(Tally{3}), "tally");
   EXPECT_EQ(morvik::structData<Tally>(defaults, "tally"), Tally{3});
-  morvik::setStruct(defaults, std::optional(Tally{-1}), "tally");
+  morvik::setStruct(defaults, Tally{-1}, "tally");
   EXPECT_FALSE(defaults.object("tally"));
 }
 

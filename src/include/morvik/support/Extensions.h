@@ -143,6 +143,12 @@ void setStruct(foundation::UserDefaults& defaults, const std::optional<T>& value
   }
 }
 
+// The same for a value that is present.
+template <Codable T>
+void setStruct(foundation::UserDefaults& defaults, const T& value, std::string_view forKey) {
+  setStruct(defaults, std::optional<T>(value), forKey);
+}
+
 // structData(_:forKey:): the value stored by setStruct; nothing when the key
 // holds no data or its data does not decode as T (the null stored for an
 // absent value included).
