@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 namespace quartz {
 
@@ -17,9 +19,84 @@ std::string num(double v) {
   return ec == std::errc() ? std::string(buf, end) : "nan";
 }
 
+// Shortest text that reads back as the same float: 0.9f prints as 0.9.
+std::string num(float v) {
+  if (v == 0) return "0";
+  char buf[32];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  return ec == std::errc() ? std::string(buf, end) : "nan";
+}
+
 float clampUnit(float v) { return std::isnan(v) ? 0.f : std::clamp(v, 0.f, 1.f); }
 
 double nowSeconds() { return static_cast<double>(dispatch::DispatchTime::now().uptimeNanoseconds()) / 1e9; }
+
+// Value arithmetic for from/to/by values; nullopt where the kinds differ.
+template <class F>
+std::optional<CAValue> combine(const CAValue& a, const CAValue& b, F f) {
+  if (auto x = std::get_if<double>(&a), y = std::get_if<double>(&b); x && y) return CAValue(f(*x, *y));
+  if (auto x = std::get_if<CGPoint>(&a), y = std::get_if<CGPoint>(&b); x && y) {
+    return CAValue(CGPoint{f(x->x, y->x), f(x->y, y->y)});
+  }
+  if (auto x = std::get_if<CGSize>(&a), y = std::get_if<CGSize>(&b); x && y) {
+    return CAValue(CGSize{f(x->width, y->width), f(x->height, y->height)});
+  }
+  if (auto x = std::get_if<CGRect>(&a), y = std::get_if<CGRect>(&b); x && y) {
+    return CAValue(CGRect{{f(x->origin.x, y->origin.x), f(x->origin.y, y->origin.y)},
+                          {f(x->size.width, y->size.width), f(x->size.height, y->size.height)}});
+  }
+  return std::nullopt;
+}
+
+CAValue plus(const CAValue& a, const CAValue& b) {
+  return combine(a, b, [](double x, double y) { return x + y; }).value_or(b);
+}
+CAValue minus(const CAValue& a, const CAValue& b) {
+  return combine(a, b, [](double x, double y) { return x - y; }).value_or(a);
+}
+
+CAValue interpolate(const CAValue& from, const CAValue& to, double t) {
+  if (auto mixed = combine(from, to, [t](double x, double y) { return x + (y - x) * t; })) return *mixed;
+  return t < 0.5 ? from : to;
+}
+
+bool isSet(const CAValue& v) { return !std::holds_alternative<std::monostate>(v); }
+
+// What one animation shows at `now` over the value beneath it, or nothing
+// when it has no effect at that time.
+std::optional<CAValue> sample(const CABasicAnimation& a, double begin, const CAValue& beneath, double now) {
+  if (!(a.duration > 0)) return std::nullopt;
+  const double local = (now - begin) * a.speed + a.timeOffset;
+  const double cycle = a.autoreverses ? 2 * a.duration : a.duration;
+  double active = cycle * (a.repeatCount > 0 ? static_cast<double>(a.repeatCount) : 1.0);
+  if (a.repeatDuration > 0) active = a.repeatDuration;
+  if (a.repeatCount >= kCAHugeRepeatCount) active = std::numeric_limits<double>::infinity();
+  const bool fillsBackwards =
+      a.fillMode == CAMediaTimingFillMode::backwards || a.fillMode == CAMediaTimingFillMode::both;
+  const bool fillsForwards =
+      a.fillMode == CAMediaTimingFillMode::forwards || a.fillMode == CAMediaTimingFillMode::both;
+  double progress;  // linear progress within the current run, 0..1
+  if (local < 0) {
+    if (!fillsBackwards) return std::nullopt;
+    progress = 0;
+  } else if (local >= active) {
+    if (!fillsForwards) return std::nullopt;
+    const double end = std::fmod(active, cycle);
+    progress =
+        end == 0 ? (a.autoreverses ? 0 : 1) : (end <= a.duration ? end / a.duration : 2 - end / a.duration);
+  } else {
+    const double within = std::fmod(local, cycle);
+    progress = within <= a.duration ? within / a.duration : 2 - within / a.duration;
+  }
+  const double eased = a.timingFunction ? a.timingFunction->evaluate(progress) : progress;
+
+  CAValue from = a.fromValue, to = a.toValue;
+  if (!isSet(from)) from = isSet(to) && isSet(a.byValue) ? minus(to, a.byValue) : beneath;
+  if (!isSet(to)) to = isSet(a.byValue) ? plus(from, a.byValue) : beneath;
+  CAValue shown = interpolate(from, to, eased);
+  if (a.isAdditive) shown = plus(beneath, shown);
+  return shown;
+}
 
 }  // namespace
 
@@ -311,12 +388,13 @@ void CALayer::add(const CABasicAnimation& animation, const std::string& forKey) 
   std::string key = forKey.empty() ? "animation-" + std::to_string(nextAnimationSerial_) : forKey;
   removeAnimation(key);
   const std::uint64_t serial = nextAnimationSerial_++;
-  animations_.push_back({key, copy, serial});
+  const double now = nowSeconds();
+  animations_.push_back({key, copy, serial, copy.beginTime > 0 ? copy.beginTime : now});
 
   const double total = copy.totalDuration();
   if (!copy.isRemovedOnCompletion || !std::isfinite(total)) return;
   double delay = total;
-  if (copy.beginTime > 0) delay += std::max(0.0, copy.beginTime - nowSeconds());
+  if (copy.beginTime > 0) delay += std::max(0.0, copy.beginTime - now);
   std::weak_ptr<CALayer> weak = weak_from_this();
   if (weak.expired()) return;  // not owned by a shared_ptr: nothing can reach it later
   dispatch::DispatchQueue::main().asyncAfter(dispatch::DispatchTime::now() + delay, [weak, key, serial] {
@@ -354,6 +432,37 @@ void CALayer::removeAllAnimations() {
   animations_.clear();
 }
 
+// Presentation --------------------------------------------------------------
+
+CAValue CALayer::modelValue(const std::string& keyPath) const {
+  if (keyPath == "opacity") return static_cast<double>(opacity_);
+  if (keyPath == "position") return position_;
+  if (keyPath == "position.x") return static_cast<double>(position_.x);
+  if (keyPath == "position.y") return static_cast<double>(position_.y);
+  if (keyPath == "bounds") return bounds_;
+  if (keyPath == "cornerRadius") return static_cast<double>(cornerRadius_);
+  if (keyPath == "borderWidth") return static_cast<double>(borderWidth_);
+  if (keyPath == "shadowOpacity") return static_cast<double>(shadowOpacity_);
+  return {};
+}
+
+CAValue CALayer::presentationValue(const std::string& keyPath) const {
+  CAValue shown = modelValue(keyPath);
+  const double now = nowSeconds();
+  // In the order added: a later animation of the same key path shows over an earlier one.
+  for (const AnimationEntry& e : animations_) {
+    if (e.animation.keyPath != keyPath) continue;
+    if (auto value = sample(e.animation, e.begin, shown, now)) shown = std::move(*value);
+  }
+  return shown;
+}
+
+float CALayer::presentationOpacity() const {
+  const CAValue shown = presentationValue("opacity");
+  const double* value = std::get_if<double>(&shown);
+  return value ? clampUnit(static_cast<float>(*value)) : opacity_;
+}
+
 // Descriptions --------------------------------------------------------------
 
 std::string CALayer::description() const {
@@ -362,7 +471,7 @@ std::string CALayer::description() const {
   if (name_) s += "; name = " + *name_;
   s += "; frame = (" + num(f.origin.x) + " " + num(f.origin.y) + "; " + num(f.size.width) + " " +
        num(f.size.height) + ")";
-  s += "; opacity = " + num(opacity_);
+  s += "; opacity = " + num(presentationOpacity());
   if (hidden_) s += "; hidden = YES";
   s += descriptionFields();
   s += ">";

@@ -20,6 +20,31 @@ std::weak_ptr<UIView>& firstResponderSlot() {
 }
 thread_local int withoutAnimationDepth = 0;
 
+// The animate call whose block is running on this thread, if any: changes
+// made inside it are recorded on the layers as animations, so what the screen
+// shows can be told from what the model holds.
+struct AnimationContext {
+  double duration = 0;
+  double delay = 0;
+  UIViewAnimationOptions options;
+};
+thread_local const AnimationContext* currentAnimation = nullptr;
+
+// The key under which a view's alpha animation sits on its layer.
+constexpr const char* kAlphaAnimationKey = "opacity";
+
+quartz::CAMediaTimingFunction curveOf(UIViewAnimationOptions options) {
+  using Name = quartz::CAMediaTimingFunctionName;
+  const std::uint32_t curve = options.rawValue & (3u << 16);
+  if (curve == UIViewAnimationOptions::curveEaseIn.rawValue)
+    return quartz::CAMediaTimingFunction(Name::easeIn);
+  if (curve == UIViewAnimationOptions::curveEaseOut.rawValue)
+    return quartz::CAMediaTimingFunction(Name::easeOut);
+  if (curve == UIViewAnimationOptions::curveLinear.rawValue)
+    return quartz::CAMediaTimingFunction(Name::linear);
+  return quartz::CAMediaTimingFunction(Name::easeInEaseOut);
+}
+
 }  // namespace
 
 std::string formatCoordinate(double v) {
@@ -147,8 +172,34 @@ void UIView::setTransform(const CGAffineTransform& transform) {
 
 void UIView::setAlpha(CGFloat alpha) {
   checkThread("UIView::setAlpha");
+  const CGFloat shown = presentationAlpha();
   alpha_ = std::clamp(alpha, 0.0, 1.0);
   layer_->setOpacity(static_cast<float>(alpha_));
+  const AnimationContext* context = withoutAnimationDepth > 0 ? nullptr : currentAnimation;
+  if (!context || context->duration <= 0) {
+    // Set outside an animation: seen at once, whatever was fading before.
+    layer_->removeAnimation(kAlphaAnimationKey);
+    return;
+  }
+  if (shown == alpha_) return;
+  // From what is seen now to the new value; the old value stays on screen
+  // through the delay.
+  quartz::CABasicAnimation fade(kAlphaAnimationKey);
+  fade.fromValue = static_cast<double>(shown);
+  fade.toValue = static_cast<double>(alpha_);
+  fade.duration = context->duration;
+  if (context->delay > 0) {
+    fade.beginTime =
+        static_cast<double>(dispatch::DispatchTime::now().uptimeNanoseconds()) / 1e9 + context->delay;
+  }
+  fade.fillMode = quartz::CAMediaTimingFillMode::backwards;
+  fade.timingFunction = curveOf(context->options);
+  layer_->add(fade, kAlphaAnimationKey);
+}
+
+CGFloat UIView::presentationAlpha() const {
+  if (!layer_->animation(kAlphaAnimationKey)) return alpha_;
+  return static_cast<CGFloat>(layer_->presentationOpacity());
 }
 
 void UIView::setHidden(bool hidden) {
@@ -610,8 +661,16 @@ void UIView::animate(double withDuration, double delay, UIViewAnimationOptions o
 #ifdef MORVIK_DEBUG_CHECKS
   dispatch::assertMainThread("UIView::animate");
 #endif
-  (void)options;
-  if (animations) animations();
+  if (animations) {
+    const AnimationContext context{std::max(0.0, withDuration), std::max(0.0, delay), options};
+    const AnimationContext* outer = currentAnimation;
+    currentAnimation = &context;
+    struct Restore {
+      const AnimationContext* outer;
+      ~Restore() { currentAnimation = outer; }
+    } restore{outer};
+    animations();
+  }
   if (!completion) return;
   double total = std::max(0.0, withDuration) + std::max(0.0, delay);
   auto block = [completion = std::move(completion)] { completion(true); };
@@ -645,7 +704,7 @@ std::string UIView::description() const {
   out += descriptionFields();
   if (tag_ != 0) out += "; tag = " + std::to_string(tag_);
   if (hidden_) out += "; hidden = YES";
-  if (alpha_ != 1) out += "; alpha = " + formatNumber(alpha_);
+  if (const CGFloat shown = presentationAlpha(); shown != 1) out += "; alpha = " + formatNumber(shown);
   out += ">";
   return out;
 }

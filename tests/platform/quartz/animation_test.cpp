@@ -153,3 +153,85 @@ TEST_F(CATransactionTest, ACompletionSetOutsideBeginUsesTheImplicitTransaction) 
   advance(0.25);
   EXPECT_TRUE(ran);
 }
+
+// What a layer shows while an animation runs, sampled on the manual clock.
+TEST_F(CAAnimationTest, PresentationShowsTheRunningAnimationOverTheModel) {
+  const double now = static_cast<double>(dispatch::DispatchTime::now().uptimeNanoseconds()) / 1e9;
+  auto linear = [](double from, double to, double duration) {
+    CABasicAnimation a("opacity");
+    a.fromValue = from;
+    a.toValue = to;
+    a.duration = duration;
+    a.timingFunction = CAMediaTimingFunction(CAMediaTimingFunctionName::linear);
+    return a;
+  };
+  struct Case {
+    const char* what;
+    CABasicAnimation animation;
+    float model;
+    std::vector<std::pair<double, float>> shown;  // seconds after adding, opacity seen
+  };
+  auto delayed = linear(1, 0, 1);
+  delayed.beginTime = now + 1;
+  delayed.fillMode = CAMediaTimingFillMode::backwards;
+  auto delayedNoFill = delayed;
+  delayedNoFill.fillMode = CAMediaTimingFillMode::removed;
+  auto kept = linear(1, 0, 1);
+  kept.isRemovedOnCompletion = false;
+  kept.fillMode = CAMediaTimingFillMode::forwards;
+  auto keptWithoutFill = kept;
+  keptWithoutFill.fillMode = CAMediaTimingFillMode::removed;
+  auto there = linear(0, 1, 1);
+  there.autoreverses = true;
+  auto by = linear(0, 0, 1);
+  by.fromValue = std::monostate{};
+  by.toValue = std::monostate{};
+  by.byValue = -0.5;
+  auto additive = linear(-0.5, 0, 1);
+  additive.isAdditive = true;
+  auto eased = linear(1, 0, 1);
+  eased.timingFunction = CAMediaTimingFunction(CAMediaTimingFunctionName::easeIn);
+  const std::vector<Case> cases = {
+      {"linear", linear(1, 0, 1), 0.3f, {{0, 1}, {0.25, 0.75}, {0.5, 0.5}, {1.5, 0.3f}}},
+      {"delayed, backwards fill", delayed, 0, {{0.5, 1}, {1.5, 0.5}, {2.5, 0}}},
+      {"delayed, no fill", delayedNoFill, 0, {{0.5, 0}, {1.5, 0.5}, {2.5, 0}}},
+      {"kept with forwards fill", kept, 0.8f, {{0.5, 0.5}, {3, 0}}},
+      {"kept without fill", keptWithoutFill, 0.8f, {{0.5, 0.5}, {3, 0.8f}}},
+      {"there and back", there, 0.2f, {{0.5, 0.5}, {1.25, 0.75}, {2.5, 0.2f}}},
+      {"by value from the model", by, 1, {{0.5, 0.75}}},
+      {"additive over the model", additive, 1, {{0, 0.5}, {0.5, 0.75}}},
+      {"ease in lags linear", eased, 0, {{0.5, 0.68f}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const double start = static_cast<double>(dispatch::DispatchTime::now().uptimeNanoseconds()) / 1e9;
+    auto animation = c.animation;
+    if (animation.beginTime > 0) animation.beginTime += start - now;
+    auto layer = CALayer::layer();
+    layer->setOpacity(c.model);
+    layer->add(animation, "opacity");
+    double at = 0;
+    for (const auto& [time, opacity] : c.shown) {
+      advance(time - at);
+      at = time;
+      EXPECT_NEAR(layer->presentationOpacity(), opacity, 0.02) << "at " << time << " s";
+      EXPECT_FLOAT_EQ(layer->opacity(), c.model) << "the model never moves";
+    }
+  }
+
+  // Other key paths, and the description reads what is shown.
+  auto layer = CALayer::layer();
+  layer->setPosition({5, 10});
+  CABasicAnimation drop("position.y");
+  drop.fromValue = 10.0;
+  drop.toValue = 30.0;
+  drop.duration = 1;
+  drop.timingFunction = CAMediaTimingFunction(CAMediaTimingFunctionName::linear);
+  layer->add(drop, "drop");
+  layer->add(linear(0, 1, 2), "fadeIn");
+  advance(0.5);
+  EXPECT_DOUBLE_EQ(std::get<double>(layer->presentationValue("position.y")), 20);
+  EXPECT_DOUBLE_EQ(std::get<CGPoint>(layer->presentationValue("position")).y, 10) << "another key path";
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(layer->presentationValue("no.such.path")));
+  EXPECT_NE(layer->description().find("opacity = 0.25"), std::string::npos) << layer->description();
+}

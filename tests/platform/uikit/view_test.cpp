@@ -154,13 +154,30 @@ TEST_F(ViewTreeTest, AnimationCompletesAfterDelayAndDurationOnTheClock) {
       0.3, 0.2, UIViewAnimationOptions::curveEaseOut, [&] { view->setAlpha(0); },
       [&](bool done) { finished.push_back(done); });
   EXPECT_DOUBLE_EQ(view->alpha(), 0);  // the end state at once
+  // ... but a person still sees the view through the delay, then a fade.
+  EXPECT_DOUBLE_EQ(view->presentationAlpha(), 1);
+  EXPECT_EQ(view->description().find("alpha"), std::string::npos) << view->description();
   drain();
-  dispatch::clock::advance(0.49);
+  dispatch::clock::advance(0.35);
+  drain();
+  EXPECT_GT(view->presentationAlpha(), 0.05);
+  EXPECT_LT(view->presentationAlpha(), 0.95);
+  dispatch::clock::advance(0.14);
   drain();
   EXPECT_TRUE(finished.empty());
   dispatch::clock::advance(0.01);
   drain();
   EXPECT_EQ(finished, (std::vector<bool>{true}));
+  EXPECT_DOUBLE_EQ(view->presentationAlpha(), 0);
+  EXPECT_NE(view->description().find("alpha = 0"), std::string::npos);
+
+  // A fade cut short by a plain change shows the new value at once.
+  UIView::animate(1, [&] { view->setAlpha(1); });
+  dispatch::clock::advance(0.5);
+  EXPECT_LT(view->presentationAlpha(), 1);
+  view->setAlpha(0.4);
+  EXPECT_DOUBLE_EQ(view->presentationAlpha(), 0.4);
+  view->setAlpha(0);
 
   UIView::performWithoutAnimation([&] {
     UIView::animate(
@@ -169,6 +186,7 @@ TEST_F(ViewTreeTest, AnimationCompletesAfterDelayAndDurationOnTheClock) {
   drain();
   EXPECT_EQ(finished.size(), 2u);
   EXPECT_DOUBLE_EQ(view->alpha(), 1);
+  EXPECT_DOUBLE_EQ(view->presentationAlpha(), 1);
 }
 
 TEST_F(ViewTreeTest, EndEditingResignsTheFirstResponderInside) {

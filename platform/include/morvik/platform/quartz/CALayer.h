@@ -132,10 +132,22 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   void removeAnimation(const std::string& forKey);
   void removeAllAnimations();
 
+  // Presentation: what the layer shows at the dispatch clock's present time,
+  // as the platform's presentation layer does. The model values above change
+  // at once; an animation recorded on the layer decides what is seen while
+  // it runs (interpolated with its timing function; before its begin time
+  // only with a backwards fill, after its end only with a forwards fill).
+  // Numbers, points, sizes and rectangles are interpolated; other values
+  // switch halfway. Key paths: "opacity", "position", "position.x",
+  // "position.y", "bounds", "cornerRadius", "borderWidth", "shadowOpacity",
+  // plus what subclasses add; an unknown key path gives an empty value.
+  CAValue presentationValue(const std::string& keyPath) const;
+  float presentationOpacity() const;  // clamped to 0..1
+
   // The class name shown in descriptions.
   virtual std::string className() const { return "CALayer"; }
   // "<CALayer; name = ...; frame = (x y; w h); opacity = 1; hidden = YES>"
-  // (name and hidden only when set).
+  // (name and hidden only when set; the opacity shown at present).
   virtual std::string description() const;
   // This layer and its sublayers, one per line, indented by depth.
   std::string recursiveDescription() const;
@@ -143,6 +155,8 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
  protected:
   // Extra "; key = value" fields for subclasses' descriptions.
   virtual std::string descriptionFields() const { return {}; }
+  // The model value behind an animatable key path (empty when unknown).
+  virtual CAValue modelValue(const std::string& keyPath) const;
   void checkThread(const char* what) const;
 
  private:
@@ -150,6 +164,7 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     std::string key;
     CABasicAnimation animation;
     std::uint64_t serial;
+    double begin;  // seconds on the dispatch clock
   };
   void detachChild(const CALayer* child);
   bool canAdopt(const std::shared_ptr<CALayer>& layer) const;

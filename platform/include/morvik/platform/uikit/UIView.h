@@ -59,6 +59,9 @@ class UIView : public std::enable_shared_from_this<UIView> {
   // --- Appearance ---
   CGFloat alpha() const { return alpha_; }
   void setAlpha(CGFloat alpha);  // clamped to 0..1
+  // The alpha seen at the dispatch clock's present time: alpha() unless an
+  // animation of it is running (see animate below).
+  CGFloat presentationAlpha() const;
   bool isHidden() const { return hidden_; }
   void setHidden(bool hidden);
   const std::optional<UIColor>& backgroundColor() const { return backgroundColor_; }
@@ -184,9 +187,13 @@ class UIView : public std::enable_shared_from_this<UIView> {
   bool endEditing(bool force);
 
   // --- Animation ---
-  // Runs `animations` at once (the end state is applied immediately) and
-  // calls `completion` with true on the main queue once delay + duration has
-  // passed on the dispatch clock. Main thread only.
+  // Runs `animations` at once (the end state is applied immediately to the
+  // model) and calls `completion` with true on the main queue once delay +
+  // duration has passed on the dispatch clock. An alpha changed inside the
+  // block is also recorded on the view's layer as an "opacity" animation from
+  // the alpha seen before (kept through the delay) to the new one, with the
+  // options' curve, so presentationAlpha() and the descriptions tell what a
+  // person sees meanwhile. Main thread only.
   static void animate(double withDuration, double delay, UIViewAnimationOptions options,
                       const std::function<void()>& animations, std::function<void(bool)> completion = {});
   static void animate(double withDuration, const std::function<void()>& animations,
@@ -197,6 +204,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
   // --- Description ---
   // "<UILabel: frame = (x y; w h); text = 'Steps'; hidden = YES; alpha = 0.9>"
+  // (the alpha seen at present, see presentationAlpha()).
   std::string description() const;
   // This view and its subviews, one per line, indented with " | " per depth.
   std::string recursiveDescription() const;
