@@ -71,10 +71,19 @@ class FrameAnalyzer {
   const LivenessMachine& liveness() const { return liveness_; }
   bool mrzDetected() const { return mrzDetected_; }
   bool rectangleOK() const;
+  // The five rectangle flags and the stability window's length.
+  struct RectangleState {
+    bool detected, aspectOK, fillOK, angleOK, stable;
+    std::size_t windowSize;
+  };
+  RectangleState rectangleState() const {
+    return {rectDetected_, rectAspectOK_, rectFillOK_, rectAngleOK_, rectStable_, window_.size()};
+  }
   double brightnessDeviation() const { return brightness_.standardDeviation(); }
 
  private:
-  void detectRectangle(const avf::CVPixelBufferRef& buffer, const PreviewSnapshot& preview, FrameOutcome& out);
+  void detectRectangle(const avf::CVPixelBufferRef& buffer, const PreviewSnapshot& preview,
+                       FrameOutcome& out);
   void recognizeMRZ(const avf::CVPixelBufferRef& buffer, const PreviewSnapshot& preview);
   void analyzeFace(const avf::CVPixelBufferRef& buffer, const PreviewSnapshot& preview, FrameOutcome& out);
 

@@ -329,6 +329,13 @@ void IDCaptureVC::publishPreview() {
 
 void IDCaptureVC::setupOverlay() {
   auto& s = *state_;
+  s.overlayView->onLayout = [weak = std::weak_ptr<IDCaptureVC>(self())] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->updateOverlayMask();
+    me->layoutFrontHint();
+    me->layoutBackHint();
+  };
   s.overlayView->setBackgroundColor(UIColor::clear());
   s.overlayView->setUserInteractionEnabled(false);
   s.overlayView->setTranslatesAutoresizingMaskIntoConstraints(false);
@@ -634,7 +641,12 @@ void IDCaptureVC::processFrame(const avf::CMSampleBufferRef& sampleBuffer) {
   }
   const auto outcome =
       state_->analyzer->processFrame(avf::CMSampleBufferGetImageBuffer(sampleBuffer), brightness);
-  state_->framesHandled.fetch_add(1);
+  // Counted once the frame's UI work is queued, so a caller that sees the
+  // count and then drains the main queue sees that work done.
+  struct CountWhenDone {
+    std::atomic<int>& count;
+    ~CountWhenDone() { count.fetch_add(1); }
+  } counted{state_->framesHandled};
   if (!outcome.analysed) return;
   // Everything the frame asks of the UI hops to the main queue, in the order
   // the analysis produced it; the screen is held weakly.

@@ -10,6 +10,7 @@
 #include <morvik/platform/quartz.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,25 @@ inline std::shared_ptr<quartz::CAGradientLayer> makeScanLine() {
   line->setEndPoint({0.5, 1});
   return line;
 }
+
+// The overlay: its cutout follows its own size, which settles only after the
+// screen's view has been laid out (it sits two levels down), so it reports
+// each layout pass that follows a change of its size.
+class OverlayView : public uikit::UIView {
+ public:
+  std::function<void()> onLayout;
+
+  void layoutSubviews() override {
+    UIView::layoutSubviews();
+    if (onLayout) onLayout();
+  }
+
+ protected:
+  void boundsDidChange() override {
+    UIView::boundsDidChange();
+    setNeedsLayout();
+  }
+};
 
 }  // namespace capture_detail
 
@@ -75,7 +95,7 @@ struct IDCaptureVC::State {
   std::shared_ptr<UIImageView> cameraErrorIcon = std::make_shared<UIImageView>(
       UIImage::systemName("camera.fill", UIImage::SymbolConfiguration{48, UIFont::Weight::regular}));
   std::shared_ptr<UILabel> cameraErrorLabel = makeCameraErrorLabel();
-  std::shared_ptr<UIView> overlayView = std::make_shared<UIView>();
+  std::shared_ptr<capture_detail::OverlayView> overlayView = std::make_shared<capture_detail::OverlayView>();
   std::shared_ptr<quartz::CAShapeLayer> progressLayer = quartz::CAShapeLayer::layer();
   std::shared_ptr<UILabel> lowLightLabel = std::make_shared<UILabel>();
   std::shared_ptr<UILabel> livenessLabel = std::make_shared<UILabel>();

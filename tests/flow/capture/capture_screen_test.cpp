@@ -6,20 +6,35 @@
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/vision.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
 #include "flow/capture/IDCaptureVCState.h"
+#include "support/ResourceBundle.h"
 
 namespace morvik {
 struct IDCaptureVCTestAccess {
   static IDCaptureVC::State& state(IDCaptureVC& vc) { return *vc.state_; }
+  // What the camera's queues and the main queue would call.
+  static void processFrame(IDCaptureVC& vc, const avf::CMSampleBufferRef& frame) { vc.processFrame(frame); }
+  static void processCapturedPhoto(IDCaptureVC& vc, const std::shared_ptr<avf::AVCapturePhoto>& photo) {
+    vc.processCapturedPhoto(photo);
+  }
+  static void startPhotoCapture(IDCaptureVC& vc) { vc.startPhotoCapture(); }
+  static void completeLiveness(IDCaptureVC& vc) { vc.completeLiveness(); }
+  static void handleMetadataObjects(IDCaptureVC& vc,
+                                    const std::vector<std::shared_ptr<avf::AVMetadataObject>>& objects) {
+    vc.handleMetadataObjects(objects);
+  }
 };
 }  // namespace morvik
 
@@ -74,8 +89,9 @@ class CaptureScreenTest : public ::testing::Test {
     ASSERT_TRUE(camera);
   }
 
-  void show(IDDocumentType type, int stepIndex, std::string title, bool faceOnly = false) {
-    vc = IDCaptureVC::make(type, stepIndex, IDScanStep(std::move(title)));
+  void show(IDDocumentType type, int stepIndex, std::string title, bool faceOnly = false,
+            std::shared_ptr<IDCaptureVC> screen = nullptr) {
+    vc = screen ? std::move(screen) : IDCaptureVC::make(type, stepIndex, IDScanStep(std::move(title)));
     vc->isFaceOnlyMode = faceOnly;
     vc->onCaptured = [this](std::shared_ptr<uikit::UIImage> image) {
       images.push_back(image);
@@ -97,6 +113,19 @@ class CaptureScreenTest : public ::testing::Test {
   }
 
   IDCaptureVC::State& state() { return IDCaptureVCTestAccess::state(*vc); }
+
+  // Takes the screen down as the test's end does, so another can be shown.
+  void closeScreen() {
+    if (vc) vc->viewWillDisappear(false);
+    if (scene) uikit::UIApplication::shared().disconnect(scene);
+    vc.reset();
+    nav.reset();
+    window.reset();
+    scene.reset();
+    dispatch::MainLoop::drain();
+    images.clear();
+    order.clear();
+  }
 
   void passHint() {
     dispatch::clock::advance(2.0);
@@ -393,6 +422,415 @@ TEST_F(CaptureScreenTest, OverlayCutoutFollowsLayoutAndKeepsTheProgress) {
   vc->viewDidLayoutSubviews();
   EXPECT_DOUBLE_EQ(s.progressLayer->strokeEnd(), 0.36);
   EXPECT_EQ(s.overlayView->layer()->sublayers().size(), 2u);
+}
+
+// A screen that notes each photo the camera hands back before handling it.
+class PhotoRecordingCaptureVC : public IDCaptureVC {
+ public:
+  using IDCaptureVC::IDCaptureVC;
+
+  static std::shared_ptr<PhotoRecordingCaptureVC> make(IDDocumentType type, int stepIndex,
+                                                       std::string title) {
+    // Destroyed on the main thread, like the screens the SDK makes.
+    return std::shared_ptr<PhotoRecordingCaptureVC>(
+        new PhotoRecordingCaptureVC(type, stepIndex, IDScanStep(std::move(title))),
+        [](PhotoRecordingCaptureVC* p) {
+          if (dispatch::isMainThread()) {
+            delete p;
+          } else {
+            dispatch::DispatchQueue::main().async([p] { delete p; });
+          }
+        });
+  }
+
+  void photoOutput(avf::AVCapturePhotoOutput& output, const std::shared_ptr<avf::AVCapturePhoto>& photo,
+                   const std::optional<foundation::NSError>& error) override {
+    {
+      std::lock_guard lock(mutex_);
+      flashModes_.push_back(photo ? std::optional(photo->flashMode()) : std::nullopt);
+    }
+    IDCaptureVC::photoOutput(output, photo, error);
+  }
+
+  std::vector<std::optional<avf::AVCaptureDevice::FlashMode>> flashModes() const {
+    std::lock_guard lock(mutex_);
+    return flashModes_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::optional<avf::AVCaptureDevice::FlashMode>> flashModes_;
+};
+
+bool sameImage(const std::shared_ptr<uikit::UIImage>& a, const std::shared_ptr<uikit::UIImage>& b) {
+  if (!a || !b || !a->cgImage() || !b->cgImage()) return false;
+  const auto &x = *a->cgImage(), &y = *b->cgImage();
+  if (x.width() != y.width() || x.height() != y.height() || x.bytesPerRow() != y.bytesPerRow()) return false;
+  return std::equal(x.data(), x.data() + x.bytesPerRow() * x.height(), y.data());
+}
+
+std::shared_ptr<uikit::UIImage> bundleImage(const std::string& name) {
+  return uikit::UIImage::named(name, morvik::ResourceBundleLookup::shared().imageBundle());
+}
+
+TEST_F(CaptureScreenTest, FlashFollowsTheTorchOnlyWhenTheCameraHasAFlash) {
+  using Flash = avf::AVCaptureDevice::FlashMode;
+  const auto& card = cardFrame(gen::CardContent::printed);
+  for (bool hasFlash : {true, false}) {
+    SCOPED_TRACE(hasFlash ? "with a flash" : "without a flash");
+    avf::VirtualCameraOptions options;
+    options.stepMode = true;
+    options.settleFrames = 0;
+    options.hasFlash = hasFlash;
+    camera = avf::VirtualCamera::registerGenerator(
+        [&](std::int64_t) -> avf::VirtualFrame { return fixtures::camera::bgrFrame(card.bgr); }, options);
+    ASSERT_TRUE(camera);
+    auto screen = PhotoRecordingCaptureVC::make(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+    show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front", false, screen);
+    step();  // the photo output needs a frame to take
+    for (bool torchOn : {false, true}) {
+      if (state().isTorchOn != torchOn)
+        state().torchButton->sendActions(uikit::UIControlEvents::touchUpInside);
+      const auto before = images.size();
+      IDCaptureVCTestAccess::startPhotoCapture(*vc);
+      ASSERT_TRUE(waitForDelivery(before + 1));
+    }
+    // Torch off then on: automatic then off with a flash; the default (off) without one.
+    const auto expected = hasFlash ? std::vector<std::optional<Flash>>{Flash::auto_, Flash::off}
+                                   : std::vector<std::optional<Flash>>{Flash::off, Flash::off};
+    EXPECT_EQ(screen->flashModes(), expected);
+    closeScreen();
+    camera->unregister();
+    camera.reset();
+  }
+}
+
+TEST_F(CaptureScreenTest, APhotoWithoutDecodableDataDeliversNothingThenCompletes) {
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+  foundation::Data garbage;
+  garbage.vector() = {0xFF, 0xD8, 0x00, 0x13, 0x37};
+  const std::vector<std::pair<const char*, std::shared_ptr<avf::AVCapturePhoto>>> photos = {
+      {"no photo, no data", nullptr},
+      {"data that is no image",
+       std::make_shared<avf::AVCapturePhoto>(garbage, 1, avf::CMTime::zero(), 1920, 1080,
+                                             quartz::CGImagePropertyOrientation::right,
+                                             avf::AVCaptureDevice::FlashMode::off)},
+  };
+  for (const auto& [what, photo] : photos) {
+    SCOPED_TRACE(what);
+    order.clear();
+    images.clear();
+    state().isCapturing = true;
+    state().goodProgress = 1;
+    IDCaptureVCTestAccess::processCapturedPhoto(*vc, photo);
+    ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return order.size() >= 2; }, 10));
+    EXPECT_EQ(order, (std::vector<std::string>{"captured", "complete"}));
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_FALSE(images[0]);
+    EXPECT_FALSE(state().isCapturing) << "ready to take another photo";
+    EXPECT_EQ(state().goodProgress, 0);
+  }
+
+  // A screen gone before the main queue runs the delivery gets nothing.
+  order.clear();
+  IDCaptureVCTestAccess::processCapturedPhoto(*vc, nullptr);
+  closeScreen();
+  dispatch::MainLoop::drain();
+  EXPECT_TRUE(order.empty());
+}
+
+TEST_F(CaptureScreenTest, OnePhotoAtATimeWhateverAsksForIt) {
+  const auto& card = cardFrame(gen::CardContent::printed);
+  registerCamera(avf::AVCaptureDevice::Position::front, [&](std::int64_t) { return card.bgr; });
+  auto screen = PhotoRecordingCaptureVC::make(IDDocumentType::driversLicenseOrIDCard, 2, "Face");
+  show(IDDocumentType::driversLicenseOrIDCard, 2, "Face", false, screen);
+  step();
+  // A second readiness signal and the liveness completion while the photo is in flight.
+  IDCaptureVCTestAccess::startPhotoCapture(*vc);
+  IDCaptureVCTestAccess::startPhotoCapture(*vc);
+  IDCaptureVCTestAccess::completeLiveness(*vc);
+  ASSERT_TRUE(waitForDelivery(1));
+  dispatch::clock::advance(1);
+  dispatch::MainLoop::runUntil([] { return false; }, 0.3);  // any stray photo would arrive meanwhile
+  EXPECT_EQ(screen->flashModes().size(), 1u);
+  EXPECT_EQ(images.size(), 1u);
+  EXPECT_EQ(state().livenessLabel->text().value_or(""), "all good");
+
+  // Once delivered, the liveness completion takes exactly one more.
+  IDCaptureVCTestAccess::completeLiveness(*vc);
+  IDCaptureVCTestAccess::completeLiveness(*vc);
+  ASSERT_TRUE(waitForDelivery(2));
+  dispatch::MainLoop::runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(screen->flashModes().size(), 2u);
+  EXPECT_EQ(images.size(), 2u);
+  EXPECT_EQ(order, (std::vector<std::string>{"captured", "complete", "captured", "complete"}));
+}
+
+TEST_F(CaptureScreenTest, FramesWithoutABrightnessValueAreNotCounted) {
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+  passHint();
+  const auto pixels =
+      avf::CVPixelBuffer::create(64, 36, avf::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange);
+  auto frame = [&](std::optional<avf::CFValue> exif) {
+    auto buffer = avf::CMSampleBuffer::make(pixels, avf::CMTime::zero());
+    if (exif)
+      avf::CMSetAttachment(buffer, avf::kCGImagePropertyExifDictionary, *exif,
+                           avf::kCMAttachmentMode_ShouldPropagate);
+    return buffer;
+  };
+  using Dict = avf::CFDictionary;
+  const std::vector<std::pair<const char*, avf::CMSampleBufferRef>> skipped = {
+      {"no attachments", frame(std::nullopt)},
+      {"EXIF that is no dictionary", frame(avf::CFValue(4.0))},
+      {"EXIF without a brightness",
+       frame(avf::CFValue(Dict{{avf::kCGImagePropertyExifISOSpeedRatings, 100}}))},
+      {"a brightness that is no number",
+       frame(avf::CFValue(Dict{{avf::kCGImagePropertyExifBrightnessValue, "4.0"}}))},
+  };
+  for (const auto& [what, buffer] : skipped) {
+    IDCaptureVCTestAccess::processFrame(*vc, buffer);
+    EXPECT_EQ(state().analyzer->frameCounter(), 0) << what;
+  }
+  dispatch::MainLoop::drain();
+  EXPECT_EQ(state().progressLayer->strokeEnd(), 0);
+  IDCaptureVCTestAccess::processFrame(
+      *vc, frame(avf::CFValue(Dict{{avf::kCGImagePropertyExifBrightnessValue, 4.0}})));
+  EXPECT_EQ(state().analyzer->frameCounter(), 1);
+}
+
+TEST_F(CaptureScreenTest, VisionOrientationFollowsThePreviewConnection) {
+  using O = quartz::CGImagePropertyOrientation;
+  using V = avf::AVCaptureVideoOrientation;
+  EXPECT_EQ(morvik::capture::visionOrientation(std::nullopt), O::right);
+  EXPECT_EQ(morvik::capture::visionOrientation(morvik::capture::PreviewOrientation::unknown), O::right);
+  registerCamera(avf::AVCaptureDevice::Position::back,
+                 [](std::int64_t) { return cv::Mat(360, 640, CV_8UC3); });
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+  EXPECT_EQ(state().analyzer->preview().orientation, O::right);
+  auto connection = state().previewLayer->connection();
+  ASSERT_TRUE(connection);
+  for (const auto& [video, vision] : std::vector<std::pair<V, O>>{{V::portraitUpsideDown, O::left},
+                                                                  {V::landscapeRight, O::down},
+                                                                  {V::landscapeLeft, O::up},
+                                                                  {V::portrait, O::right}}) {
+    connection->setVideoOrientation(video);
+    vc->viewDidLayoutSubviews();
+    EXPECT_EQ(state().analyzer->preview().orientation, vision) << static_cast<int>(video);
+  }
+}
+
+TEST_F(CaptureScreenTest, OnlyAPDF417CodeSetsTheBarcodeFlag) {
+  show(IDDocumentType::driversLicenseOrIDCard, 1, "Back of Document");
+  auto code = [](const avf::AVMetadataObjectType& type) -> std::shared_ptr<avf::AVMetadataObject> {
+    return std::make_shared<avf::AVMetadataMachineReadableCodeObject>(
+        type, quartz::CGRect{}, avf::CMTime::zero(), "x", std::vector<quartz::CGPoint>{});
+  };
+  auto face = std::make_shared<avf::AVMetadataFaceObject>(quartz::CGRect{}, avf::CMTime::zero(), 1);
+  const auto pdf417 = code(avf::AVMetadataObjectTypePDF417Code), qr = code(avf::AVMetadataObjectTypeQRCode);
+  struct Delivery {
+    const char* what;
+    std::vector<std::shared_ptr<avf::AVMetadataObject>> objects;
+    bool flag;
+  };
+  const std::vector<Delivery> deliveries = {
+      {"a QR code", {qr}, false},
+      {"a face", {face}, false},
+      {"a PDF417 code", {pdf417}, true},
+      {"an empty list clears it", {}, false},
+      {"PDF417 after a face", {face, pdf417}, true},
+      {"a QR code alone clears it", {qr}, false},
+      {"QR and face", {qr, face}, false},
+  };
+  for (const auto& d : deliveries) {
+    IDCaptureVCTestAccess::handleMetadataObjects(*vc, d.objects);
+    EXPECT_EQ(state().flags.barcodeDetected.load(), d.flag) << d.what;
+  }
+}
+
+TEST_F(CaptureScreenTest, LosingTheCardClearsTheAnalysisAndFadesTheOutlineUntilItIsFoundAgain) {
+  const auto& card = cardFrame(gen::CardContent::printed);
+  const cv::Mat blank(card.bgr.size(), card.bgr.type(), cv::Scalar(90, 90, 90));
+  bool showCard = true;
+  registerCamera(avf::AVCaptureDevice::Position::back,
+                 [&](std::int64_t) { return showCard ? card.bgr : blank; });
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+  passHint();
+  auto& s = state();
+  // Layers of the preview's own (the video's) around which the outline is placed.
+  for (int i = 0; i < 2; ++i) s.previewLayer->addSublayer(quartz::CALayer::layer());
+  for (int i = 0; i < 16 && !s.analyzer->rectangleOK(); ++i) step();
+  ASSERT_TRUE(s.analyzer->rectangleOK());
+  ASSERT_EQ(s.previewLayer->sublayers().size(), 3u);
+  EXPECT_EQ(s.previewLayer->sublayers()[1], s.rectMaskLayer) << "the outline sits at index 1";
+  EXPECT_FLOAT_EQ(s.rectMaskLayer->presentationOpacity(), 1);
+
+  showCard = false;
+  step();
+  step();  // one of the two is analysed
+  const auto lost = s.analyzer->rectangleState();
+  EXPECT_FALSE(lost.detected || lost.aspectOK || lost.fillOK || lost.angleOK || lost.stable);
+  EXPECT_EQ(lost.windowSize, 0u);
+  ASSERT_NE(s.rectMaskLayer->animation("opacity"), nullptr);
+  EXPECT_EQ(s.rectMaskLayer->superlayer(), s.previewLayer);
+  dispatch::clock::advance(0.25);
+  dispatch::MainLoop::drain();
+  EXPECT_FLOAT_EQ(s.rectMaskLayer->presentationOpacity(), 0) << "faded, kept faded";
+  EXPECT_EQ(s.rectMaskLayer->superlayer(), s.previewLayer) << "removed only after 0.26 s";
+  dispatch::clock::advance(0.01);
+  dispatch::MainLoop::drain();
+  EXPECT_EQ(s.rectMaskLayer->superlayer(), nullptr);
+
+  showCard = true;
+  for (int i = 0; i < 4 && !s.rectMaskLayer->superlayer(); ++i) step();
+  ASSERT_EQ(s.previewLayer->sublayers().size(), 3u);
+  EXPECT_EQ(s.previewLayer->sublayers()[1], s.rectMaskLayer);
+  EXPECT_FLOAT_EQ(s.rectMaskLayer->presentationOpacity(), 1) << "visible again";
+}
+
+TEST_F(CaptureScreenTest, HintShowsForOnePointFiveSecondsThenFadesAndOnlyThenScanningStarts) {
+  struct Case {
+    const char* title;
+    bool front, back;
+  };
+  for (const Case& c : {Case{"Document Front", true, false}, Case{"Back of Document", false, true},
+                        Case{"Front and back", true, true}}) {
+    SCOPED_TRACE(c.title);
+    show(IDDocumentType::driversLicenseOrIDCard, 0, c.title);
+    std::vector<std::shared_ptr<uikit::UIView>> hints;
+    if (c.front) hints.push_back(state().frontHintContainer);
+    if (c.back) hints.push_back(state().backHintContainer);
+    dispatch::clock::advance(1.0);
+    dispatch::MainLoop::drain();
+    for (const auto& hint : hints) {
+      EXPECT_DOUBLE_EQ(hint->presentationAlpha(), 1) << "seen at 1.0 s";
+      const auto text = hint->recursiveDescription();
+      EXPECT_EQ(text.substr(0, text.find('\n')).find("alpha"), std::string::npos) << text;
+    }
+    dispatch::clock::advance(0.79);
+    dispatch::MainLoop::drain();
+    EXPECT_FALSE(state().flags.isReadyToScan.load()) << "not before 1.8 s";
+    dispatch::clock::advance(0.01);
+    dispatch::MainLoop::drain();
+    EXPECT_TRUE(state().flags.isReadyToScan.load());
+    dispatch::clock::advance(0.1);
+    dispatch::MainLoop::drain();
+    for (const auto& hint : hints) {
+      EXPECT_DOUBLE_EQ(hint->presentationAlpha(), 0) << "gone at 1.9 s";
+      EXPECT_NE(hint->recursiveDescription().find("alpha = 0"), std::string::npos);
+    }
+    closeScreen();
+  }
+}
+
+TEST_F(CaptureScreenTest, HintImagePerDocumentTypeAndSide) {
+  using T = IDDocumentType;
+  struct Case {
+    T type;
+    const char* title;
+    const char* image;
+  };
+  const std::vector<Case> cases = {
+      {T::driversLicenseOrIDCard, "Document Front", "DRIVER LICENSE - FRONT"},
+      {T::driversLicenseOrIDCard, "Back of Document", "DRIVER LICENSE - BACK"},
+      {T::passport, "Passport Front", "PASSPORT - FRONT"},
+      {T::passport, "Back of Passport", "PASSPORT - BACK"},
+      {T::passportCard, "Passport Front", "PASSPORT CARD - FRONT"},
+      {T::passportCard, "Back of Passport Card", "PASSPORT CARD - BACK"},
+      {T::internationalID, "ID Front", "ID CARD - FRONT"},
+      {T::internationalID, "Back of Identification (MRZ)", "INTERNATIONAL ID - BACK"},
+      // Front is tested first; both hints still show.
+      {T::passport, "front and BACK", "PASSPORT - FRONT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type.title()) + " / " + c.title);
+    const auto expected = bundleImage(c.image);
+    ASSERT_TRUE(expected);
+    show(c.type, 0, c.title);
+    const std::string lower = [&] {
+      std::string t = c.title;
+      for (auto& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      return t;
+    }();
+    int shown = 0;
+    if (lower.find("front") != std::string::npos) {
+      EXPECT_TRUE(sameImage(state().frontHintImageView->image(), expected));
+      ++shown;
+    }
+    if (lower.find("back") != std::string::npos) {
+      auto back = std::dynamic_pointer_cast<uikit::UIImageView>(state().backHintContainer->viewWithTag(9991));
+      ASSERT_TRUE(back);
+      EXPECT_TRUE(sameImage(back->image(), expected));
+      ++shown;
+    }
+    EXPECT_GT(shown, 0);
+    closeScreen();
+  }
+  EXPECT_FALSE(sameImage(bundleImage("PASSPORT - FRONT"), bundleImage("PASSPORT CARD - FRONT")))
+      << "the artwork tells the types apart";
+}
+
+TEST_F(CaptureScreenTest, AFaceScreenShownAgainStartsTheSequenceOver) {
+  const cv::Mat photo = gen::loadFacePhoto();
+  ASSERT_FALSE(photo.empty());
+  gen::FaceTurnOptions options;
+  const auto centre = gen::makeFaceTurn(photo, options).bgr;
+  registerCamera(avf::AVCaptureDevice::Position::front, [&](std::int64_t) { return centre; });
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Face", true);
+  using Stage = morvik::capture::LivenessStage;
+  for (int i = 0; i < 20 && state().analyzer->liveness().stage() != Stage::lookLeft; ++i) step();
+  ASSERT_EQ(state().analyzer->liveness().stage(), Stage::lookLeft);
+  dispatch::MainLoop::runUntil([&] { return state().livenessLabel->text() == "<< turn head left"; }, 5);
+  vc->viewDidAppear(false);
+  EXPECT_EQ(state().analyzer->liveness().stage(), Stage::center);
+  EXPECT_FALSE(state().analyzer->livenessPassed());
+  dispatch::MainLoop::drain();
+  EXPECT_EQ(state().livenessLabel->text().value_or(""), "center your face");
+  EXPECT_DOUBLE_EQ(state().livenessLabel->alpha(), 1);
+}
+
+TEST_F(CaptureScreenTest, ASizeChangeRecomputesCutoutProgressPathAndHints) {
+  show(IDDocumentType::driversLicenseOrIDCard, 0, "Document Front");
+  auto& s = state();
+  s.goodProgress = 0.36;
+  const auto before = s.overlayView->bounds().size;
+  // Turned to landscape: the screen's view gets the container's new size.
+  vc->view()->setFrame(quartz::CGRect{{0, 0}, {844, 390}});
+  window->layoutIfNeeded();
+  dispatch::MainLoop::drain();
+  const auto after = s.overlayView->bounds().size;
+  ASSERT_NE(after.width, before.width);
+  const auto cutout = morvik::capture::cutoutRect(after, false);
+  const auto hint = s.frontHintContainer->frame();
+  EXPECT_NEAR(hint.size.width, cutout.size.width, 1e-6);
+  EXPECT_NEAR(hint.size.height, cutout.size.height, 1e-6);
+  ASSERT_TRUE(s.progressLayer->path());
+  const auto ring = s.progressLayer->path()->boundingBox();
+  EXPECT_NEAR(ring.size.width, cutout.size.width, 1e-6);
+  EXPECT_NEAR(ring.origin.y, cutout.origin.y, 1e-6);
+  EXPECT_DOUBLE_EQ(s.progressLayer->strokeEnd(), 0.36);
+}
+
+TEST_F(CaptureScreenTest, TheFaceStepHasARoundCutoutAndAsksForFacesOnly) {
+  registerCamera(avf::AVCaptureDevice::Position::front,
+                 [](std::int64_t) { return cv::Mat(360, 640, CV_8UC3); });
+  show(IDDocumentType::driversLicenseOrIDCard, 2, "Face");
+  auto& s = state();
+  EXPECT_EQ(s.metadataOutput->metadataObjectTypes(),
+            std::vector<avf::AVMetadataObjectType>{avf::AVMetadataObjectTypeFace});
+  EXPECT_TRUE(s.flags.isReadyToScan.load());
+  const auto size = s.overlayView->bounds().size;
+  const double d = std::min(0.58 * size.height, 0.78 * size.width);
+  ASSERT_TRUE(s.progressLayer->path());
+  const auto& ring = *s.progressLayer->path();
+  const auto box = ring.boundingBox();
+  EXPECT_NEAR(box.size.width, d, 1e-6);
+  EXPECT_NEAR(box.size.height, d, 1e-6);
+  EXPECT_NEAR(box.midX(), size.width / 2, 1e-6);
+  EXPECT_NEAR(box.midY(), size.height / 2, 1e-6);
+  // Round, not a square with rounded corners: the box's corner region lies outside.
+  EXPECT_TRUE(ring.contains({box.midX(), box.midY()}));
+  EXPECT_FALSE(ring.contains({box.minX() + 0.1 * d, box.minY() + 0.1 * d}));
+  EXPECT_TRUE(ring.contains({box.midX(), box.minY() + 0.02 * d}));
 }
 
 }  // namespace
