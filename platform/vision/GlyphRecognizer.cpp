@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace vision::detail {
 
@@ -395,12 +397,19 @@ std::shared_ptr<const GlyphRecognizer> GlyphRecognizer::train(const std::string&
   std::vector<std::string> fonts = {zoneFont};
   fonts.insert(fonts.end(), printFonts.begin(), printFonts.end());
   std::vector<FontSamples> samples(fonts.size());
-  cv::parallel_for_(cv::Range(0, int(fonts.size())), [&](const cv::Range& range) {
-    for (int i = range.start; i < range.end; ++i)
-      samples[std::size_t(i)] =
-          renderSamples(fonts[std::size_t(i)], i == 0 ? zone : std::string(kPrintAlphabet),
-                        samplesPerGlyph * (i == 0 ? 3 : 1), 1234u + std::uint32_t(i));
-  });
+  // One font per worker at a time (a FreeType face serves one thread).
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next++) < fonts.size();)
+      samples[i] = renderSamples(fonts[i], i == 0 ? zone : std::string(kPrintAlphabet),
+                                 samplesPerGlyph * (i == 0 ? 3 : 1), 1234u + std::uint32_t(i));
+  };
+  std::vector<std::thread> workers;
+  const std::size_t helpers =
+      std::min<std::size_t>(fonts.size(), std::max(1u, std::thread::hardware_concurrency())) - 1;
+  for (std::size_t i = 0; i < helpers; ++i) workers.emplace_back(work);
+  work();
+  for (auto& w : workers) w.join();
 
   // Sub-classes: (font, character) pairs.
   std::vector<int> subclassOf;  // per sample
