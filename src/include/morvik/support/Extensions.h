@@ -13,7 +13,16 @@
 //   - UITabBarController lays out through UIViewController's
 //     viewWillLayoutSubviews.
 // A host's subclass inherits them; its override that calls the base runs
-// them. The UI additions run on the main thread like the classes they
+// them.
+//
+// Loading the SDK also registers three classes for interface files
+// (uikit::UINib): "UIViewX", a view whose layer is a two-colour gradient,
+// with the colour properties firstColor, secondColor, borderColor and
+// shadowColor, the number properties borderWidth, cornerRadius,
+// shadowOpacity and shadowRadius, the Boolean horizontalGradient and the
+// size shadowOffset; "NibView", a view that loads "<its class name>.nib"
+// from its class's bundle as its content; and "ImagePicker", an object with
+// no behaviour. The UI additions run on the main thread like the classes they
 // extend; the date, attributed-string and user-defaults functions hold no
 // state and may run on any thread.
 #pragma once

@@ -4,10 +4,13 @@
 // instance and its settable properties once; UINib then builds objects by
 // class name and sets their properties by name.
 //
-// Built in: "NSObject" (the root, no properties), "UIView", "UILabel" and
-// "UITextView" (see ClassRegistry.cpp for their properties). Properties are
-// inherited: a class answers its superclasses' properties too, and its own
-// registration of a name overrides theirs.
+// Built in: "NSObject" (the root, no properties); "UIView" with
+// backgroundColor, tintColor (colours), alpha, tag (numbers), hidden,
+// clipsToBounds, userInteractionEnabled (Booleans); "UILabel" with text,
+// textColor, fontSize (the system font) and numberOfLines; "UITextView" with
+// text and editable. Properties are inherited: a class answers its
+// superclasses' properties too, and its own registration of a name
+// overrides theirs.
 //
 // Threads: registration and lookup may come from any thread (a library
 // registers its classes while it loads); making views and setting their
