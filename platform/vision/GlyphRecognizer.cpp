@@ -596,7 +596,14 @@ GlyphLineReading GlyphRecognizer::readLine(const cv::Mat& grey) const {
     }
   }
   std::sort(pieces.begin(), pieces.end(), [](const Glyph& a, const Glyph& b) { return a.rect.x < b.rect.x; });
-  const cv::Mat scores = score(pieces);
+  std::vector<float> distance;
+  const cv::Mat scores = score(pieces, &distance);
+  // The posterior says which class a glyph is nearest; the distance says
+  // whether it looks like a glyph at all (print of another face, a pattern):
+  // read glyphs lie within about 150, strange shapes far beyond.
+  auto typical = [&](std::size_t i) {
+    return float(std::exp(-std::max(0.0f, distance[i] - 150.0f) / 150.0f));
+  };
 
   // A zone line is monospaced: its glyphs' centres stand at one pitch.
   std::vector<float> pitches;
@@ -630,8 +637,8 @@ GlyphLineReading GlyphRecognizer::readLine(const cv::Mat& grey) const {
       }
     }
     int cls = 0, zoneCls = 0;
-    confidence += decide(scores.ptr<float>(int(i)), false, &cls);
-    zoneConfidence += decide(scores.ptr<float>(int(i)), true, &zoneCls);
+    confidence += decide(scores.ptr<float>(int(i)), false, &cls) * typical(i);
+    zoneConfidence += decide(scores.ptr<float>(int(i)), true, &zoneCls) * typical(i);
     reading.text += m.alphabet[std::size_t(cls)];
     reading.zoneText += m.alphabet[std::size_t(zoneCls)];
     zoneLike += m.zoneEquivalent[std::size_t(cls)] >= 0;

@@ -18,8 +18,10 @@
 namespace vision::detail {
 
 struct GlyphLineReading {
-  std::string text;      // empty when the line holds no glyph
-  float confidence = 0;  // 0 to 1: mean of the glyphs' confidences
+  std::string text;  // empty when the line holds no glyph
+  // 0 to 1: the mean over the glyphs of the class's posterior, lowered for
+  // shapes unlike any trained glyph.
+  float confidence = 0;
   // The same line read as a machine-readable-zone line (only A-Z, 0-9 and
   // '<', no spaces); empty unless the line looks like one.
   std::string zoneText;

@@ -213,6 +213,36 @@ TEST(TextRecognition, ThreadsReadTheSameTextWithTheirOwnEngines) {
   for (const auto& g : got) EXPECT_EQ(g, expected);
 }
 
+// Frames without print: the fast level reads nothing or little, and what it
+// reads of a pattern it reports with low confidence; nothing fails or crashes.
+TEST(TextRecognition, FastLevelIsUnsureOfWhatIsNotPrint) {
+  cv::Mat noise(1920, 1080, CV_8UC3);
+  cv::randu(noise, 0, 255);
+  const struct {
+    const char* name;
+    cv::Mat image;
+  } cases[] = {
+      {"black", cv::Mat(1920, 1080, CV_8UC3, cv::Scalar::all(0))},
+      {"white", cv::Mat(1920, 1080, CV_8UC3, cv::Scalar::all(255))},
+      {"noise", noise},
+      {"one thin row", cv::Mat(3, 1080, CV_8UC3, cv::Scalar::all(90))},
+      {"a barcode", documentBack(405, CardContent::pdf417).bgr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VNRecognizeTextRequest request;
+    request.recognitionLevel = vision::VNRequestTextRecognitionLevel::fast;
+    VNImageRequestHandler handler(toNV12(c.image));
+    ASSERT_TRUE(handler.perform({&request}));
+    for (const auto& o : request.results()) {
+      const auto best = o.topCandidates(1).at(0);
+      if (best.string.size() >= 4) {
+        EXPECT_LT(best.confidence, 0.5) << best.string;
+      }
+    }
+  }
+}
+
 // The accurate level's engine runs its parallel regions on the calling thread
 // alone: teams of OpenMP workers, one per calling thread, otherwise stay
 // behind spinning and pile up on every thread that reads.
