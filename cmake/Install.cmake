@@ -1,6 +1,6 @@
 include(CMakePackageConfigHelpers)
 
-install(TARGETS morvik_platform morvik_verify
+install(TARGETS morvik_platform morvik_verify morvik_platform_media morvik_compressor
   EXPORT MorvikVerifyTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -83,6 +83,19 @@ std::shared_ptr<CMSampleBuffer> CMSampleBuffer::make(CVPixelBufferRef imageBuffe
   return buffer;
 }
 
+std::shared_ptr<CMSampleBuffer> CMSampleBuffer::make(
+    std::shared_ptr<const CMBlockBuffer> dataBuffer,
+    std::shared_ptr<const CMFormatDescription> formatDescription, CMTime presentationTimeStamp,
+    CMTime decodeTimeStamp, CMTime duration) {
+  auto buffer = std::shared_ptr<CMSampleBuffer>(new CMSampleBuffer());
+  buffer->data_ = std::move(dataBuffer);
+  buffer->format_ = std::move(formatDescription);
+  buffer->pts_ = presentationTimeStamp;
+  buffer->dts_ = decodeTimeStamp;
+  buffer->duration_ = duration;
+  return buffer;
+}
+
 void CMSampleBuffer::setAttachment(const std::string& key, CFValue value, CMAttachmentMode mode) {
   std::lock_guard lock(m_);
   attachments_[key] = {std::move(value), mode};

@@ -1,12 +1,25 @@
 // Built against the installed headers and libraries only: configures nothing,
 // but touches a public type of each kind so a missing header or symbol fails.
 #include <morvik/MorvikVerify.h>
+#include <morvik/compressor/VideoCompressor.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
 #include <cstdio>
 
 int main() {
+  // The compressor answers a missing source at once: onStart, then a failure.
+  int compressorReports = 0;
+  morvik::VideoCompressor().compressVideo(
+      foundation::URL::fileURLWithPath("/nonexistent/in.mov"),
+      foundation::URL::fileURLWithPath("/tmp/out.mov"), morvik::VideoQuality::medium, false, false,
+      dispatch::DispatchQueue("install.progress"), nullptr, [&](morvik::CompressionResult r) {
+        compressorReports += r.kind() == morvik::CompressionResult::Kind::onStart ? 1 : 10;
+      });
+  if (compressorReports != 11) {
+    std::printf("morvik-install-host: compressor reported %d\n", compressorReports);
+    return 1;
+  }
   const morvik::IDScanStep step("Document Front");
   const auto type = morvik::IDDocumentType::allCases().front();
   const auto screen = morvik::IDCaptureVC::make(type, 0, step);

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "morvik/platform/avf/CoreVideo.h"
 
@@ -104,6 +105,21 @@ CFDictionary CMTimeCopyAsDictionary(const CMTime& time, std::nullptr_t allocator
 
 // ----- Sample buffers -------------------------------------------------------------------
 
+// Compressed bytes of one sample (a CMBlockBuffer): immutable once made.
+class CMBlockBuffer {
+ public:
+  explicit CMBlockBuffer(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  const std::uint8_t* data() const { return bytes_.data(); }
+  std::size_t dataLength() const { return bytes_.size(); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// What a compressed sample holds (codec and its parameters). Opaque here: the
+// media layer that reads files defines it.
+class CMFormatDescription;
+
 enum CMAttachmentMode : std::uint32_t {
   kCMAttachmentMode_ShouldNotPropagate = 0,
   kCMAttachmentMode_ShouldPropagate = 1,
@@ -114,9 +130,19 @@ class CMSampleBuffer {
   // A frame; the image buffer may be null (a dropped-frame notice).
   static std::shared_ptr<CMSampleBuffer> make(CVPixelBufferRef imageBuffer, CMTime presentationTimeStamp,
                                               CMTime duration = CMTime::invalid());
+  // A compressed sample (audio or video bytes as stored in a file).
+  static std::shared_ptr<CMSampleBuffer> make(std::shared_ptr<const CMBlockBuffer> dataBuffer,
+                                              std::shared_ptr<const CMFormatDescription> formatDescription,
+                                              CMTime presentationTimeStamp, CMTime decodeTimeStamp,
+                                              CMTime duration);
 
   const CVPixelBufferRef& imageBuffer() const { return image_; }
+  // Null for uncompressed frames.
+  const std::shared_ptr<const CMBlockBuffer>& dataBuffer() const { return data_; }
+  const std::shared_ptr<const CMFormatDescription>& formatDescription() const { return format_; }
   CMTime presentationTimeStamp() const { return pts_; }
+  // Invalid when the sample's decode order is its presentation order.
+  CMTime decodeTimeStamp() const { return dts_; }
   CMTime duration() const { return duration_; }
 
   void setAttachment(const std::string& key, CFValue value, CMAttachmentMode mode);
@@ -130,7 +156,9 @@ class CMSampleBuffer {
  private:
   CMSampleBuffer() = default;
   CVPixelBufferRef image_;
-  CMTime pts_, duration_;
+  std::shared_ptr<const CMBlockBuffer> data_;
+  std::shared_ptr<const CMFormatDescription> format_;
+  CMTime pts_, dts_, duration_;
   mutable std::mutex m_;
   std::map<std::string, std::pair<CFValue, CMAttachmentMode>, std::less<>> attachments_;
 };
