@@ -219,7 +219,8 @@ std::vector<LineBox> findLines(const detail::Frame::Crop& crop) {
     return crop.toOriented(q);
   };
   auto add = [&](const cv::Rect& r) {
-    if (r.height < 5 || r.width < 3 * r.height || r.width < 24 || r.height > crop.image.rows / 2) return;
+    // As short as a three-letter surname.
+    if (r.height < 5 || r.width < 2 * r.height || r.width < 16 || r.height > crop.image.rows / 2) return;
     LineBox line;
     line.origin = toOriented({float(r.x), float(r.y)});
     const cv::Point2f end = toOriented({float(r.x + r.width), float(r.y)});
