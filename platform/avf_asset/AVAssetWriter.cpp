@@ -390,11 +390,15 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
       input.timeBase = format->timeBase;
       const std::int64_t first = media::timeIn(sample.presentationTimeStamp(), input.timeBase) -
                                  media::timeIn(sessionStart, input.timeBase);
-      // A trim at the start becomes the track's edit: the first samples are
-      // written before time zero and players skip them (codec priming).
-      if (const auto trim = sample.attachment(kCMSampleBufferAttachmentKey_TrimDurationAtStart)) {
+      // A trim at the start of a track that starts at zero becomes the
+      // track's edit: its first samples are written before zero and players
+      // skip them (codec priming). A track whose first sample already lies
+      // before zero states its own priming; one that starts later keeps its
+      // timing, so sound stays in step with the picture.
+      if (const auto trim = sample.attachment(kCMSampleBufferAttachmentKey_TrimDurationAtStart);
+          trim && first == 0) {
         const CMTime t = cmTimeFromDictionary(*trim);
-        if (t.isValid() && t.value > 0) input.shift = -(first + media::timeIn(t, input.timeBase));
+        if (t.isValid() && t.value > 0) input.shift = -media::timeIn(t, input.timeBase);
       }
       input.formatKnown = true;
       tryWriteHeader();
