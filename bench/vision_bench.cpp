@@ -23,7 +23,7 @@ using namespace fixtures::generators;
 using quartz::CGImagePropertyOrientation;
 
 struct Frames {
-  avf::CVPixelBufferRef card, face, smallFace, mrz;
+  avf::CVPixelBufferRef card, bandedCard, face, smallFace, mrz;
   cv::Mat cardGrey, faceGrey, mrzRegionGrey, mrzBandGrey;  // what the plain calls get
 };
 
@@ -37,6 +37,11 @@ const Frames& frames() {
     const cv::Mat card = uprightToSensor(makeCardFrame(o).bgr);
     out.card = toNV12(card);
     cv::cvtColor(card, out.cardGrey, cv::COLOR_BGR2GRAY);
+    // A licence-like front (title band, framed photograph, boxes) on a real photograph.
+    CardFrameOptions banded = o;
+    banded.content = CardContent::bandedFront;
+    banded.background = Background::photograph;
+    out.bandedCard = toNV12(uprightToSensor(makeCardFrame(banded).bgr));
 
     // A selfie with the face in the guide circle (outer face 60 % of the
     // frame's width), and one held farther away (45 %).
@@ -72,6 +77,19 @@ void BM_RectangleRequest_Live(benchmark::State& state) {
   const auto& f = frames();
   for (auto _ : state) {
     vision::VNImageRequestHandler handler(f.card, CGImagePropertyOrientation::right);
+    vision::VNDetectRectanglesRequest r;
+    r.maximumObservations = 1, r.minimumSize = 0.1f, r.minimumConfidence = 0.6f, r.minimumAspectRatio = 0.2f;
+    r.quadratureTolerance = 30;
+    r.regionOfInterest = vision::CGRect::make(0.075, 0.075, 0.85, 0.85);
+    handler.perform({&r});
+    if (r.results().empty()) state.SkipWithError("no rectangle");
+  }
+}
+
+void BM_RectangleRequest_Live_BandedCardOnPhotograph(benchmark::State& state) {
+  const auto& f = frames();
+  for (auto _ : state) {
+    vision::VNImageRequestHandler handler(f.bandedCard, CGImagePropertyOrientation::right);
     vision::VNDetectRectanglesRequest r;
     r.maximumObservations = 1, r.minimumSize = 0.1f, r.minimumConfidence = 0.6f, r.minimumAspectRatio = 0.2f;
     r.quadratureTolerance = 30;
@@ -195,6 +213,10 @@ void warmUp() {
 }  // namespace
 
 BENCHMARK(BM_RectangleRequest_Live)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_RectangleRequest_Live_BandedCardOnPhotograph)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);

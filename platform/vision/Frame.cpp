@@ -71,6 +71,13 @@ Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientatio
       return;
     }
     rawView_ = cv::Mat(h, w, CV_8UC1, const_cast<std::uint8_t*>(p0.base), p0.bytesPerRow);
+    if (buffer->planeCount() >= 2) {
+      const auto& p1 = buffer->plane(1);
+      const int cw = w / 2, ch = h / 2;
+      if (p1.base && cw > 0 && ch > 0 && p1.width >= std::size_t(cw) && p1.height >= std::size_t(ch) &&
+          p1.bytesPerRow >= std::size_t(cw) * 2)
+        chromaView_ = cv::Mat(ch, cw, CV_8UC2, const_cast<std::uint8_t*>(p1.base), p1.bytesPerRow);
+    }
   } else if (fmt == avf::kCVPixelFormatType_32BGRA) {
     if (!p0.base || p0.bytesPerRow < std::size_t(w) * 4 || p0.height < std::size_t(h)) {
       problem_ = invalid("BGRA pixel buffer without usable pixels");
@@ -138,6 +145,46 @@ const cv::Mat& Frame::rawGrey() {
   return rawGrey_;
 }
 
+const cv::Mat& Frame::rawChroma() {
+  if (!chromaDone_) {
+    chromaDone_ = true;
+    if (!chromaView_.empty()) {
+      rawChroma_ = chromaView_;
+    } else if (rawCode_ >= 0 && rawSize_.width >= 2 && rawSize_.height >= 2) {
+      cv::Mat half, bgr, ycc;
+      cv::resize(rawView_, half, {rawSize_.width / 2, rawSize_.height / 2}, 0, 0, cv::INTER_AREA);
+      cv::cvtColor(half, bgr, rawCode_ == cv::COLOR_RGBA2GRAY ? cv::COLOR_RGBA2BGR : cv::COLOR_BGRA2BGR);
+      cv::cvtColor(bgr, ycc, cv::COLOR_BGR2YCrCb);
+      // Same order as an NV12 chroma plane: Cb, then Cr.
+      rawChroma_.create(ycc.size(), CV_8UC2);
+      const int from[] = {2, 0, 1, 1};
+      cv::mixChannels(&ycc, 1, &rawChroma_, 1, from, 2);
+    }
+  }
+  return rawChroma_;
+}
+
+bool Frame::hasChroma() { return !rawChroma().empty(); }
+
+cv::Vec3f Frame::sampleOrientedColour(cv::Point2f p) {
+  const float grey = sampleOriented(p);
+  const cv::Mat& c = rawChroma();
+  if (c.empty()) return {grey, 128.f, 128.f};
+  const cv::Point2f q = orientedToRaw(p) * 0.5f;
+  const float x = std::clamp(q.x - 0.5f, 0.0f, float(c.cols - 1)),
+              y = std::clamp(q.y - 0.5f, 0.0f, float(c.rows - 1));
+  const int x0 = std::min(int(x), std::max(0, c.cols - 2)), y0 = std::min(int(y), std::max(0, c.rows - 2));
+  const int x1 = std::min(x0 + 1, c.cols - 1), y1 = std::min(y0 + 1, c.rows - 1);
+  const float fx = x - x0, fy = y - y0;
+  cv::Vec3f out(grey, 0, 0);
+  for (int k = 0; k < 2; ++k) {
+    const auto at = [&](int yy, int xx) { return float(c.ptr<std::uint8_t>(yy)[2 * xx + k]); };
+    out[1 + k] =
+        (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) + (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
+  }
+  return out;
+}
+
 cv::Point2f Frame::rawToOriented(cv::Point2f p) const {
   const float W = float(rawSize_.width), H = float(rawSize_.height);
   switch (orientation_) {
@@ -184,7 +231,7 @@ cv::Point2f Frame::orientedToRaw(cv::Point2f p) const {
   return p;
 }
 
-Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink) {
+Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink, bool withChroma) {
   Crop crop;
   const cv::Rect2f bounds(0, 0, float(orientedSize_.width), float(orientedSize_.height));
   const cv::Rect2f r = rect & bounds;
@@ -225,6 +272,18 @@ Frame::Crop Frame::orientedCrop(const cv::Rect2f& rect, double scale, bool quick
     cv::resize(part, resized, {rw, rh}, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
   }
   crop.image = orient(resized, orientation_);
+  if (withChroma && !rawChroma().empty()) {
+    // The same raw rectangle at half resolution, resized to the grey crop's raw size.
+    const cv::Mat& c = rawChroma();
+    const cv::Rect half = cv::Rect(x0 / 2, y0 / 2, std::max(1, (x1 - x0) / 2), std::max(1, (y1 - y0) / 2)) &
+                          cv::Rect(0, 0, c.cols, c.rows);
+    if (half.area() > 0) {
+      cv::Mat small;
+      // Chroma is smooth already: a linear resize is enough, and far cheaper than an area one.
+      cv::resize(c(half), small, resized.size(), 0, 0, cv::INTER_LINEAR);
+      crop.chroma = orient(small, orientation_);
+    }
+  }
   const cv::Point2f c = rawToOriented({float(x0), float(y0)}), d = rawToOriented({float(x1), float(y1)});
   crop.rect = cv::Rect2f(std::min(c.x, d.x), std::min(c.y, d.y), std::abs(d.x - c.x), std::abs(d.y - c.y));
   crop.sx = crop.image.cols / double(crop.rect.width);

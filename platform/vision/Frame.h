@@ -32,6 +32,10 @@ class Frame {
 
   // The stored pixels as grey (a view of the luma plane or grey image; BGRA is converted once).
   const cv::Mat& rawGrey();
+  // Chroma (Cb, Cr) of the stored pixels at half resolution (CV_8UC2): a view of an NV12 frame's chroma
+  // plane, or converted once from 4-channel pixels. Empty for grey images. Colour tells a document
+  // from a surface of the same grey.
+  const cv::Mat& rawChroma();
   cv::Size rawSize() const { return rawSize_; }
   cv::Size orientedSize() const { return orientedSize_; }
   quartz::CGImagePropertyOrientation orientation() const { return orientation_; }
@@ -45,6 +49,7 @@ class Frame {
   // scales used on x and y. Empty when nothing is left after clipping.
   struct Crop {
     cv::Mat image;
+    cv::Mat chroma;   // CV_8UC2 of image's size when asked for and the image has colour
     cv::Rect2f rect;  // oriented pixels covered by the image
     double sx = 1, sy = 1;
     cv::Point2f toOriented(cv::Point2f p) const {
@@ -56,7 +61,8 @@ class Frame {
   };
   // `quickShrink`: for strong reductions, average 2 x 2 blocks (repeatedly) first and interpolate the
   // rest (close to an area resize, many times cheaper at full resolution).
-  Crop orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink = false);
+  // `withChroma`: also fill `chroma`.
+  Crop orientedCrop(const cv::Rect2f& rect, double scale, bool quickShrink = false, bool withChroma = false);
 
   // A normalised region of interest (origin lower left) in oriented pixels, clipped; empty when nothing is
   // left.
@@ -67,6 +73,9 @@ class Frame {
 
   // Bilinear grey value at a continuous oriented position (clamped at the border).
   float sampleOriented(cv::Point2f p);
+  // Grey, Cb and Cr there (chroma 128 without colour).
+  cv::Vec3f sampleOrientedColour(cv::Point2f p);
+  bool hasChroma();
 
   std::optional<std::vector<FaceResult>> faces;  // filled by the first face request of a perform
 
@@ -79,6 +88,9 @@ class Frame {
   cv::Mat rawView_;   // grey view or 4-channel view
   int rawCode_ = -1;  // cvtColor code for 4-channel views, -1 for grey
   cv::Mat rawGrey_;
+  cv::Mat chromaView_;  // NV12: view of the chroma plane
+  cv::Mat rawChroma_;
+  bool chromaDone_ = false;
   std::shared_ptr<const void> keepAlive_;
 };
 

@@ -69,35 +69,49 @@ bool isConvex(const Quad& q) {
   return true;
 }
 
-// Strongest grey step across the edge near `p` (direction `n`, unit) within
-// +-range pixels: offset along n (sub-pixel) and signed strength (grey levels per pixel).
+// Chroma steps count this much more than grey ones: chroma varies less (and is sampled at half
+// resolution), and a document may differ from its surface in hue alone.
+constexpr float kChromaWeight = 1.5f;
+
+// Strongest step across the edge near `p` (direction `n`, unit) within +-range pixels, in each of
+// grey, Cb and Cr: offset along n (sub-pixel) and signed strength (levels per pixel).
 struct EdgeHit {
   float offset = 0, strength = 0;
 };
+using ColourHits = std::array<EdgeHit, 3>;
 
-EdgeHit findEdge(detail::Frame& frame, cv::Point2f p, cv::Point2f n, int range) {
-  float prof[64];
+ColourHits findEdges(detail::Frame& frame, cv::Point2f p, cv::Point2f n, int range, bool colour) {
+  cv::Vec3f prof[64];
   const int count = std::min(2 * range + 3, 64);
   const int half = count / 2;
-  for (int i = 0; i < count; ++i) prof[i] = frame.sampleOriented(p + n * float(i - half));
-  EdgeHit hit;
-  int bestI = -1;
-  float bestAbs = 0;
-  for (int i = 1; i + 1 < count; ++i) {
-    const float d = (prof[i + 1] - prof[i - 1]) * 0.5f;
-    if (std::abs(d) > bestAbs) bestAbs = std::abs(d), bestI = i;
+  for (int i = 0; i < count; ++i) {
+    const cv::Point2f q = p + n * float(i - half);
+    prof[i] = colour ? frame.sampleOrientedColour(q) : cv::Vec3f(frame.sampleOriented(q), 128.f, 128.f);
   }
-  if (bestI < 0) return hit;
-  float sub = 0;
-  if (bestI >= 2 && bestI + 2 < count) {
-    const float dm = std::abs(prof[bestI] - prof[bestI - 2]) * 0.5f, d0 = bestAbs,
-                dp = std::abs(prof[bestI + 2] - prof[bestI]) * 0.5f;
-    const float den = dm - 2 * d0 + dp;
-    if (den < 0) sub = std::clamp(0.5f * (dm - dp) / den, -0.5f, 0.5f);
+  ColourHits hits;
+  for (int c = 0; c < (colour ? 3 : 1); ++c) {
+    const float w = c == 0 ? 1.f : kChromaWeight;
+    int bestI = -1;
+    float bestAbs = 0;
+    for (int i = 1; i + 1 < count; ++i) {
+      const float d = (prof[i + 1][c] - prof[i - 1][c]) * 0.5f;
+      if (std::abs(d) > bestAbs) bestAbs = std::abs(d), bestI = i;
+    }
+    if (bestI < 0) continue;
+    float sub = 0;
+    if (bestI >= 2 && bestI + 2 < count) {
+      const float dm = std::abs(prof[bestI][c] - prof[bestI - 2][c]) * 0.5f, d0 = bestAbs,
+                  dp = std::abs(prof[bestI + 2][c] - prof[bestI][c]) * 0.5f;
+      const float den = dm - 2 * d0 + dp;
+      if (den < 0) sub = std::clamp(0.5f * (dm - dp) / den, -0.5f, 0.5f);
+    }
+    hits[c].offset = float(bestI - half) + sub;
+    // Chroma comes from a plane of half the resolution: its steps are twice as wide, so they are
+    // measured across twice the distance.
+    const int k = c == 0 || bestI < 2 || bestI + 2 >= count ? 1 : 2;
+    hits[c].strength = w * (prof[bestI + k][c] - prof[bestI - k][c]) * 0.5f;
   }
-  hit.offset = float(bestI - half) + sub;
-  hit.strength = (prof[bestI + 1] - prof[bestI - 1]) * 0.5f;
-  return hit;
+  return hits;
 }
 
 struct Line {
@@ -117,6 +131,7 @@ bool intersect(const Line& a, const Line& b, cv::Point2f& out) {
 // card corners would pull the polygon's own corners inward) and intersects
 // neighbouring lines. `range` is the search distance in full-resolution pixels.
 Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
+  const bool colour = frame.hasChroma();
   std::array<Line, 4> lines;
   for (int e = 0; e < 4; ++e) {
     const cv::Point2f a = coarse[e], b = coarse[(e + 1) % 4];
@@ -125,22 +140,28 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
     const cv::Point2f n(-d.y, d.x);
     lines[e] = {a, d};
     const int samples = std::clamp(int(len / 6), 8, 48);
-    std::vector<cv::Point2f> pts;
-    std::vector<float> strengths;
+    std::vector<cv::Point2f> along;
+    std::vector<ColourHits> hits;
     for (int i = 0; i < samples; ++i) {
       const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
-      const cv::Point2f q = a + (b - a) * t;
-      const EdgeHit hit = findEdge(frame, q, n, range);
-      pts.push_back(q + n * hit.offset);
-      strengths.push_back(hit.strength);
+      along.push_back(a + (b - a) * t);
+      hits.push_back(findEdges(frame, along.back(), n, range, colour));
     }
-    // Keep the steps of the dominant polarity (card lighter or darker than its surroundings).
-    int pos = 0, neg = 0;
-    for (float s : strengths) (s > 6 ? ++pos : s < -6 ? ++neg : 0);
-    const bool positive = pos >= neg;
+    // The channel and polarity with the most strong steps (card lighter, darker or of another hue
+    // than its surroundings).
+    int bestCount = 0, channel = 0;
+    bool positive = true;
+    for (int c = 0; c < 3; ++c) {
+      int pos = 0, neg = 0;
+      for (const auto& h : hits) (h[c].strength > 6 ? ++pos : h[c].strength < -6 ? ++neg : 0);
+      if (std::max(pos, neg) > bestCount) bestCount = std::max(pos, neg), channel = c, positive = pos >= neg;
+    }
     std::vector<cv::Point2f> good;
-    for (std::size_t i = 0; i < pts.size(); ++i)
-      if ((positive && strengths[i] > 6) || (!positive && strengths[i] < -6)) good.push_back(pts[i]);
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+      const float s = hits[i][std::size_t(channel)].strength;
+      if ((positive && s > 6) || (!positive && s < -6))
+        good.push_back(along[i] + n * hits[i][std::size_t(channel)].offset);
+    }
     if (good.size() < 6) continue;
     // Least squares, then again without the points more than 1.5 px off (texture, print).
     cv::Vec4f fit;
@@ -166,6 +187,7 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
 
 // Share of the outline with a strong, consistent step close to it.
 float edgeSupport(detail::Frame& frame, const Quad& q) {
+  const bool colour = frame.hasChroma();
   float sum = 0, weakest = 1;
   for (int e = 0; e < 4; ++e) {
     const cv::Point2f a = q[e], b = q[(e + 1) % 4];
@@ -173,16 +195,19 @@ float edgeSupport(detail::Frame& frame, const Quad& q) {
     if (len < 1) return 0;
     const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
     constexpr int kSamples = 24;
-    int pos = 0, neg = 0;
+    std::array<int, 3> pos{}, neg{};
     for (int i = 0; i < kSamples; ++i) {
       const float t = 0.06f + 0.88f * (float(i) + 0.5f) / kSamples;
-      const EdgeHit hit = findEdge(frame, a + (b - a) * t, n, 3);
-      if (std::abs(hit.offset) <= 2.5f) {
-        if (hit.strength > 7) ++pos;
-        if (hit.strength < -7) ++neg;
+      const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, colour);
+      for (std::size_t c = 0; c < 3; ++c) {
+        if (std::abs(hits[c].offset) > 2.5f) continue;
+        if (hits[c].strength > 7) ++pos[c];
+        if (hits[c].strength < -7) ++neg[c];
       }
     }
-    const float edge = float(std::max(pos, neg)) / kSamples;
+    int best = 0;
+    for (std::size_t c = 0; c < 3; ++c) best = std::max({best, pos[c], neg[c]});
+    const float edge = float(best) / kSamples;
     sum += edge;
     weakest = std::min(weakest, edge);
   }
@@ -221,72 +246,193 @@ float quadSupport(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   return sum / 4;
 }
 
-// Printed bands and boxes inside a document give rectangles of their own
-// that share some edges with the document, or none. Each edge is moved
-// outward to the farthest parallel line that is strongly supported and such
-// that the band it sweeps over is of one kind (all light or all dark on the
-// small image's split `level`) and, when the strip just inside the edge is of
-// one kind, of that kind unless the band is narrow: a document's margin or
-// header band is, the gap between two documents side by side is not.
-Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& grey, double level) {
-  Quad out = q;
-  cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
-  const auto outside = [&](const cv::Point2f& p) {
-    return p.x < 0 || p.y < 0 || p.x >= gx.cols || p.y >= gx.rows;
-  };
-  for (int e = 0; e < 4; ++e) {
-    const cv::Point2f a = out[e], b = out[(e + 1) % 4], prev = out[(e + 3) % 4], next = out[(e + 2) % 4];
-    const double len = dist(a, b);
-    if (len < 8) continue;
-    cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
-    if ((centre - a).dot(n) > 0) n = -n;  // outward
-    const Line left{prev, (a - prev) * float(1 / std::max(dist(a, prev), 1e-6))};
-    const Line right{next, (b - next) * float(1 / std::max(dist(b, next), 1e-6))};
-    const auto ends = [&](double offset, cv::Point2f& p0, cv::Point2f& p1) {
-      const Line shifted{a + n * float(offset), d};
-      return intersect(shifted, left, p0) && intersect(shifted, right, p1);
-    };
-    // Up to the image's border: a printed box may lie anywhere inside the document.
-    std::vector<double> supported;
-    for (double dd = 2; dd <= double(gx.cols + gx.rows);
-         dd += 2) {  // the support test looks 1 px either side
-      cv::Point2f p0, p1;
-      if (!ends(dd, p0, p1) || (outside(p0) && outside(p1))) break;
-      // A cheap look first: most offsets cross no edge at all.
-      if (segmentSupport(p0, p1, n, gx, gy, 8) >= 0.6f && segmentSupport(p0, p1, n, gx, gy) >= 0.7f)
-        supported.push_back(dd);
+// How far a side runs on past `from` in direction `dir` (unit), measured along `outward`: the side
+// is followed step by step (its line, fitted on a small image to corners that a rounded corner
+// pulls inward, may be a little off), through gaps of a few pixels where print touches it.
+double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const cv::Mat& gx, const cv::Mat& gy,
+                 int maxSteps) {
+  const cv::Point2f n(-dir.y, dir.x);
+  cv::Point2f cur = from;
+  double reach = 0;
+  int misses = 0;
+  for (int step = 0; step < maxSteps; ++step) {
+    cur += dir;
+    float best = 0;
+    int bestK = 0;
+    for (int k = -2; k <= 2; ++k) {
+      const cv::Point2f p = cur + n * float(k);
+      const int xx = int(p.x), yy = int(p.y);
+      if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
+      const float gxv = gx.at<short>(yy, xx), gyv = gy.at<short>(yy, xx);
+      const float g = std::abs(gxv * n.x + gyv * n.y), along = std::abs(gxv * dir.x + gyv * dir.y);
+      // Texture has steps in every direction: only a step across the side counts.
+      if (g > best && g > 2 * along) best = g, bestK = k;
     }
-    // Share of light samples in the band between two segments (inset from its sides), on a 12 x 6 grid.
-    const auto lightShare = [&](cv::Point2f s0, cv::Point2f s1, cv::Point2f t0, cv::Point2f t1) {
-      int light = 0, total = 0;
-      for (int i = 0; i < 12; ++i)
-        for (int j = 0; j < 6; ++j) {
-          const float u = 0.1f + 0.8f * (float(i) + 0.5f) / 12, v = 0.1f + 0.8f * (float(j) + 0.5f) / 6;
-          const cv::Point2f from = s0 + (s1 - s0) * u, to = t0 + (t1 - t0) * u, p = from + (to - from) * v;
-          if (outside(p)) continue;
-          ++total;
-          light += grey.at<std::uint8_t>(int(p.y), int(p.x)) > level;
-        }
-      return total ? double(light) / total : -1.0;
-    };
-    // What lies just inside the edge: the band must be of the same kind when that is of one kind.
-    const double inner = lightShare(a - n * 2.f, b - n * 2.f, a - n * 8.f, b - n * 8.f);
-    const bool innerUniform = inner >= 0.75 || (inner >= 0 && inner <= 0.25);
-    for (auto it = supported.rbegin(); it != supported.rend(); ++it) {
-      cv::Point2f p0, p1;
-      if (!ends(*it, p0, p1)) continue;
-      const double band = lightShare(a, b, p0, p1);
-      if (band < 0 || (band > 0.25 && band < 0.75)) continue;
-      // A band of the other kind may still be a document's printed band (a coloured header), if narrow.
-      if (innerUniform && (band >= 0.75) != (inner >= 0.75) &&
-          *it > 0.25 * std::min(dist(a, prev), dist(b, next)))
-        continue;
-      out[e] = p0;
-      out[(e + 1) % 4] = p1;
+    if (best > 40) {
+      cur += n * float(std::clamp(bestK, -1, 1));  // follow the edge, a pixel at a time
+      reach = double((cur - from).dot(outward));
+      misses = 0;
+    } else if (++misses > 4) {
       break;
     }
   }
+  return reach;
+}
+
+// Printed bands and boxes inside a document give rectangles of their own that
+// share some edges with the document, or none. A document's own sides run on
+// past such a box's edge (across a header band, say) up to its outer edge;
+// a box's sides stop at its corners, and a line of the surface beyond the
+// document has no sides leading to it. So each edge moves outward to the
+// farthest well-supported line that a neighbouring side reaches, allowing for
+// a rounded corner's bend. (One side is enough: a band may match the surface
+// on one side of the document.)
+Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
+  Quad out = q;
+  const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
+  const auto outside = [&](const cv::Point2f& p) {
+    return p.x < 0 || p.y < 0 || p.x >= gx.cols || p.y >= gx.rows;
+  };
+  // Again while anything moves: an edge's sides may have grown (a stripe down the side) after it was
+  // looked at.
+  for (int pass = 0, changed = 1; pass < 4 && changed; ++pass) {
+    changed = 0;
+    for (int e = 0; e < 4; ++e) {
+      const cv::Point2f a = out[e], b = out[(e + 1) % 4], prev = out[(e + 3) % 4], next = out[(e + 2) % 4];
+      const double len = dist(a, b), sideLen = std::min(dist(a, prev), dist(b, next));
+      if (len < 8 || sideLen < 8) continue;
+      cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
+      if ((centre - a).dot(n) > 0) n = -n;  // outward
+      const cv::Point2f dl = (a - prev) * float(1 / dist(a, prev)),
+                        dr = (b - next) * float(1 / dist(b, next));
+      const Line left{prev, dl}, right{next, dr};
+      // How far the sides run on past this edge.
+      const int maxSteps = gx.cols + gx.rows;
+      const double reach = std::max(
+          0.0, std::max(sideReach(a, dl, n, gx, gy, maxSteps), sideReach(b, dr, n, gx, gy, maxSteps)));
+      // A rounded corner bends the sides away over about its radius (3 to 4 % of the card's width).
+      const double allowance = reach + 2 + 0.045 * std::max(len, sideLen + reach);
+      // The farthest well-supported line within that distance. Under perspective a document's
+      // printed lines and its edge are not quite parallel in the image: the line's offset at each end
+      // is searched on its own, within a slope that grows with the distance.
+      if (!(allowance < maxSteps)) continue;
+      const int far = int(std::ceil(allowance)), slack = std::min(24, 2 + int(0.4 * allowance));
+      constexpr int kSamples = 24;
+      const int span = far + slack + 2;
+      // Per sample and offset: a rising (bit 0) or falling (bit 1) step within 1 px; bits 2 and 3 the
+      // same for strong steps.
+      std::vector<std::uint8_t> hit(std::size_t(kSamples * span), 0);
+      for (int i = 0; i < kSamples; ++i) {
+        const float t = 0.1f + 0.8f * (float(i) + 0.5f) / kSamples;
+        const cv::Point2f base = a + (b - a) * t;
+        for (int o = 0; o < span; ++o) {
+          const cv::Point2f p = base + n * float(o);
+          const int xx = int(p.x), yy = int(p.y);
+          if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
+          const float g = gx.at<short>(yy, xx) * n.x + gy.at<short>(yy, xx) * n.y,
+                      along = gx.at<short>(yy, xx) * d.x + gy.at<short>(yy, xx) * d.y;
+          if (std::abs(g) <= 40 || std::abs(g) <= 2 * std::abs(along)) continue;
+          const std::uint8_t bits =
+              std::uint8_t((g > 0 ? 1 : 2) << (std::abs(g) > 60 ? 2 : 0)) | (g > 0 ? 1 : 2);
+          for (int k = std::max(0, o - 1); k <= std::min(span - 1, o + 1); ++k)
+            hit[std::size_t(i * span + k)] |= bits;
+        }
+      }
+      // Weak steps find how far the document reaches (its edge against a surface of nearly its own
+      // grey); strong ones, where there are any, place the line. A line is an offset at the first end
+      // and a slope: per slope, each sample's offset from the first end is fixed.
+      std::vector<int> rise(std::size_t((2 * slack + 1) * kSamples));
+      for (int s = -slack; s <= slack; ++s)
+        for (int i = 0; i < kSamples; ++i)
+          rise[std::size_t((s + slack) * kSamples + i)] =
+              int(std::lround(double(s) * (0.1 + 0.8 * (i + 0.5) / kSamples)));
+      const auto support = [&](int o0, int s, int shift) {
+        int rising = 0, falling = 0;
+        const int* r = &rise[std::size_t((s + slack) * kSamples)];
+        for (int i = 0; i < kSamples; ++i) {
+          const std::uint8_t h = hit[std::size_t(i * span + o0 + r[i])];
+          rising += (h >> shift) & 1;
+          falling += (h >> (shift + 1)) & 1;
+        }
+        return std::max(rising, falling);
+      };
+      // The farthest supported line, then the best supported one within 3 px inside it: an edge's
+      // response is a few pixels wide, and its far fringe is not the edge.
+      double farthest = -1;
+      for (int o0 = far; o0 >= 1; --o0)
+        for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s)
+          if (o0 + 0.5 * s > farthest && support(o0, s, 0) >= kSamples * 3 / 4) farthest = o0 + 0.5 * s;
+      double bestMean = -1, best0 = 0, best1 = 0;
+      int bestSupport = 0;
+      for (int o0 = 1; o0 <= far && farthest > 0; ++o0)
+        for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s) {
+          const double mean = o0 + 0.5 * s;
+          if (mean < farthest - 3 || mean > farthest) continue;
+          const int sup = support(o0, s, 2) * 32 + support(o0, s, 0);
+          if (sup > bestSupport || (sup == bestSupport && mean > bestMean))
+            bestSupport = sup, bestMean = mean, best0 = o0, best1 = o0 + s;
+        }
+      if (bestMean < 1.5) continue;
+      const cv::Point2f q0 = a + n * float(best0), q1 = b + n * float(best1);
+      const Line moved{q0, (q1 - q0) * float(1 / std::max(dist(q0, q1), 1e-6))};
+      cv::Point2f p0, p1;
+      if (!intersect(moved, left, p0) || !intersect(moved, right, p1) || (outside(p0) && outside(p1)))
+        continue;
+      out[e] = p0;
+      out[(e + 1) % 4] = p1;
+      ++changed;
+    }
+  }
   return out;
+}
+
+// A document whose outline something touches (a cable, a blob of the same grey, a corner cut off
+// by the polygon fit) gives a polygon of more sides: of its long sides, the four that, extended,
+// make the best-supported convex outline.
+bool bestFourSides(const std::vector<cv::Point>& poly, double perimeter, const cv::Mat& gx, const cv::Mat& gy,
+                   Quad& out) {
+  std::vector<Line> sides;
+  const std::size_t count = poly.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const cv::Point2f a(poly[i]), b(poly[(i + 1) % count]);
+    const double len = dist(a, b);
+    if (len >= 0.08 * perimeter) sides.push_back({a, (b - a) * float(1 / len)});
+  }
+  if (sides.size() < 4 || sides.size() > 7) return false;
+  float best = 0.5f;  // an outline must be mostly supported to be worth refining
+  bool found = false;
+  const std::size_t n = sides.size();
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j)
+      for (std::size_t k = j + 1; k < n; ++k)
+        for (std::size_t l = k + 1; l < n; ++l) {
+          const std::array<const Line*, 4> pick = {&sides[i], &sides[j], &sides[k], &sides[l]};
+          Quad q;
+          bool ok = true;
+          for (int c = 0; c < 4 && ok; ++c)
+            ok = intersect(*pick[std::size_t((c + 3) % 4)], *pick[std::size_t(c)], q[std::size_t(c)]);
+          if (!ok || !isConvex(q)) continue;
+          const float support = quadSupport(q, gx, gy);
+          if (support > best) best = support, out = q, found = true;
+        }
+  return found;
+}
+
+// How many of the eight stretches just beyond the outline's corners, along its sides, are edges
+// too. A document's sides end at its corners; the crossing lines of a mural, a facade or a
+// patterned shirt, which make rectangles of their own, run on.
+int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
+  int count = 0;
+  for (int e = 0; e < 4; ++e) {
+    const cv::Point2f a = q[e], b = q[(e + 1) % 4];
+    const double len = dist(a, b);
+    if (len < 8) continue;
+    const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
+    const float from = 3, to = float(std::max(8.0, 0.15 * len));
+    count += segmentSupport(a - d * from, a - d * to, n, gx, gy, 12) >= 0.75f;
+    count += segmentSupport(b + d * from, b + d * to, n, gx, gy, 12) >= 0.75f;
+  }
+  return count;
 }
 
 struct Candidate {
@@ -311,35 +457,66 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
 
   const cv::Size os = frame.orientedSize();
   const double scale = std::min(1.0, kWorkLongSide / std::max(os.width, os.height));
-  const detail::Frame::Crop crop = frame.orientedCrop(roi, scale, true);
+  const detail::Frame::Crop crop = frame.orientedCrop(roi, scale, true, true);
   if (crop.image.empty() || crop.image.cols < 8 || crop.image.rows < 8) return true;
 
-  cv::Mat blurred, edges, light;
+  // Grey and, when the image has colour, Cb and Cr: each pixel keeps the gradient of the channel
+  // with the strongest step, so a document on a surface of the same grey but another hue has edges.
+  cv::Mat blurred, gx, gy;
   cv::GaussianBlur(crop.image, blurred, {5, 5}, 0);
-  cv::Canny(blurred, edges, 20, 60);
+  cv::Sobel(blurred, gx, CV_16S, 1, 0, 3);
+  cv::Sobel(blurred, gy, CV_16S, 0, 1, 3);
+  std::vector<cv::Mat> chroma;
+  if (!crop.chroma.empty()) {
+    cv::Mat soft;
+    cv::GaussianBlur(crop.chroma, soft, {5, 5}, 0);
+    cv::split(soft, chroma);
+    for (const auto& c : chroma) {
+      cv::Mat cx, cy;
+      cv::Sobel(c, cx, CV_16S, 1, 0, 3);
+      cv::Sobel(c, cy, CV_16S, 0, 1, 3);
+      for (int y = 0; y < gx.rows; ++y) {
+        short *ax = gx.ptr<short>(y), *ay = gy.ptr<short>(y);
+        const short *bx = cx.ptr<short>(y), *by = cy.ptr<short>(y);
+        for (int x = 0; x < gx.cols; ++x) {
+          const int wx = int(bx[x] * kChromaWeight), wy = int(by[x] * kChromaWeight);
+          if (wx * wx + wy * wy > int(ax[x]) * ax[x] + int(ay[x]) * ay[x])
+            ax[x] = cv::saturate_cast<short>(wx), ay[x] = cv::saturate_cast<short>(wy);
+        }
+      }
+    }
+  }
+  cv::Mat edges, light;
+  cv::Canny(gx, gy, edges, 20, 60);
   cv::dilate(edges, edges, cv::Mat());
   std::vector<std::vector<cv::Point>> contours;
   cv::findContours(edges, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
   // On a busy surface a document's edge contour merges with the texture's; a
   // global split into light and dark regions still outlines a light document.
-  // A second, lower split keeps a document's darker printed bands with it.
-  const double otsu = cv::threshold(blurred, light, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  // A second, lower split keeps a document's darker printed bands with it; a
+  // split of each chroma channel outlines a document of another hue.
   const cv::Mat open = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
-  for (double level : {otsu, otsu * 0.8}) {
-    if (level != otsu) cv::threshold(blurred, light, level, 255, cv::THRESH_BINARY);
+  const auto addRegions = [&](const cv::Mat& channel, double level) {
+    cv::threshold(channel, light, level, 255, cv::THRESH_BINARY);
     cv::morphologyEx(light, light, cv::MORPH_OPEN, open);
     std::vector<std::vector<cv::Point>> regions;
     cv::findContours(light, regions, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     contours.insert(contours.end(), regions.begin(), regions.end());
+  };
+  const double otsu = cv::threshold(blurred, light, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  addRegions(blurred, otsu);
+  addRegions(blurred, otsu * 0.8);
+  for (const auto& c : chroma) {
+    cv::Scalar mean, sd;
+    cv::meanStdDev(c, mean, sd);
+    if (sd[0] < 4) continue;  // no colour to split on
+    addRegions(c, cv::threshold(c, light, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU));
   }
 
   const double shortImageSide = std::min(os.width, os.height);
   const double minLong = std::max(double(minimumSize) * shortImageSide, 16.0);  // full-resolution pixels
   const int range = std::max(4, int(std::ceil(2.5 / std::min(crop.sx, crop.sy))));
 
-  cv::Mat gx, gy;
-  cv::Sobel(blurred, gx, CV_16S, 1, 0, 3);
-  cv::Sobel(blurred, gy, CV_16S, 0, 1, 3);
   std::vector<Candidate> candidates;
   std::vector<Quad> searched, grown;  // small-image outlines already handled
   const auto seen = [](const std::vector<Quad>& list, const Quad& q) {
@@ -349,6 +526,21 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       if (worst < 3) return true;
     }
     return false;
+  };
+  const auto consider = [&](const Quad& coarse) {
+    const Geometry g0 = geometry(coarse);
+    if (g0.longSide < 0.8 * minLong || g0.maxAngleError > quadratureTolerance + 10) return;
+    Quad fine = refine(frame, coarse, range);
+    if (!isConvex(fine)) return;
+    fine = orderCorners({fine.begin(), fine.end()});
+    const Geometry g = geometry(fine);
+    const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
+    if (g.longSide < minLong || aspect < minimumAspectRatio || aspect > maximumAspectRatio ||
+        g.maxAngleError > quadratureTolerance)
+      return;
+    const float confidence = edgeSupport(frame, fine);
+    if (confidence < minimumConfidence) return;
+    candidates.push_back({fine, confidence, g.longSide * g.shortSide});
   };
   for (const auto& contour : contours) {
     if (contour.size() < 4) continue;
@@ -362,9 +554,17 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       cv::approxPolyDP(hull, poly, eps * perimeter, true);
       if (poly.size() <= 4) break;
     }
-    if (poly.size() != 4) continue;
     std::vector<cv::Point2f> pts;
-    for (auto& p : poly) pts.push_back(crop.toOriented({float(p.x) + 0.5f, float(p.y) + 0.5f}));
+    if (poly.size() == 4) {
+      for (auto& p : poly) pts.push_back(crop.toOriented({float(p.x) + 0.5f, float(p.y) + 0.5f}));
+    } else {
+      // The outline itself (not its hull, which cuts across whatever touches the document).
+      std::vector<cv::Point> outline;
+      cv::approxPolyDP(contour, outline, 0.02 * perimeter, true);
+      Quad q;
+      if (!bestFourSides(outline, perimeter, gx, gy, q)) continue;
+      for (auto& p : q) pts.push_back(crop.toOriented(p + cv::Point2f(0.5f, 0.5f)));
+    }
     Quad coarse = orderCorners(pts);
     if (!isConvex(coarse)) continue;
     {
@@ -375,25 +575,13 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       searched.push_back(small);
       // Outlines of texture and clutter are mostly unsupported: drop them before the costly steps.
       if (quadSupport(small, gx, gy) < 0.3f) continue;
-      small = growOutward(small, gx, gy, blurred, otsu);
+      small = growOutward(small, gx, gy);
       if (seen(grown, small)) continue;
       grown.push_back(small);
+      if (sidesRunningOn(small, gx, gy) >= 2) continue;
       for (int i = 0; i < 4; ++i) coarse[i] = crop.toOriented(small[i]);
-      if (!isConvex(coarse)) continue;
+      if (isConvex(coarse)) consider(coarse);
     }
-    const Geometry g0 = geometry(coarse);
-    if (g0.longSide < 0.8 * minLong || g0.maxAngleError > quadratureTolerance + 10) continue;
-    Quad fine = refine(frame, coarse, range);
-    if (!isConvex(fine)) continue;
-    fine = orderCorners({fine.begin(), fine.end()});
-    const Geometry g = geometry(fine);
-    const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
-    if (g.longSide < minLong || aspect < minimumAspectRatio || aspect > maximumAspectRatio ||
-        g.maxAngleError > quadratureTolerance)
-      continue;
-    const float confidence = edgeSupport(frame, fine);
-    if (confidence < minimumConfidence) continue;
-    candidates.push_back({fine, confidence, g.longSide * g.shortSide});
   }
 
   // Among well-supported outlines the largest wins: a document's printed boxes

@@ -53,7 +53,8 @@ double cornerError(const std::array<cv::Point2f, 4>& found, const std::array<cv:
 std::vector<VNRectangleObservation> detect(const cv::Mat& bgr, VNDetectRectanglesRequest& request,
                                            CGImagePropertyOrientation o = CGImagePropertyOrientation::up) {
   VNImageRequestHandler handler(toNV12(bgr), o);
-  EXPECT_TRUE(handler.perform({&request}));
+  vision::VNError error;
+  EXPECT_TRUE(handler.perform({&request}, &error)) << error.localizedDescription;
   return request.results();
 }
 
@@ -118,6 +119,66 @@ TEST(RectangleDetection, RarelyFindsAnythingInFramesWithoutACard) {
   std::printf("[ figures  ] rectangles: %d false detections in %d frames without a card\n",
               falsePositives.load(), kCases);
   EXPECT_LE(falsePositives.load(), kCases * 2 / 100);
+}
+
+// Cards as real ones are printed (header and footer bands of any colour, framed photographs, boxes,
+// frame lines), on real photographs and on surfaces that differ from the card only in hue. Run at
+// 1280 x 720 to stay quick; the detector's search size does not depend on the frame's.
+TEST(RectangleDetection, AnswersTheOuterEdgeOfBandedCardsOnRealPhotographs) {
+  ASSERT_FALSE(backgroundPhotographs().empty()) << "the opencv-doc package's sample photographs are missing";
+  constexpr int kCases = 300;
+  const cv::Size size(1280, 720);
+  const double diag = std::hypot(double(size.width), double(size.height));
+  std::mutex m;
+  int accurate = 0;
+  std::vector<double> errors;
+  std::vector<int> failed;
+  parallelFor(kCases, [&](int i) {
+    const CardFrame frame = makeHardCardFrame(std::uint32_t(i), size);
+    VNDetectRectanglesRequest request;
+    setLiveLimits(request);
+    const auto found = detect(frame.bgr, request);
+    // Named as printed: the observation's top left is the card's top left.
+    double error = 1e9;
+    if (!found.empty()) {
+      const auto corners = cornersInPixels(found[0], size);
+      error = 0;
+      for (int k = 0; k < 4; ++k) error = std::max(error, double(cv::norm(corners[k] - frame.corners[k])));
+    }
+    std::lock_guard lock(m);
+    errors.push_back(error);
+    if (error <= 0.01 * diag)
+      ++accurate;
+    else
+      failed.push_back(i);
+  });
+  std::sort(errors.begin(), errors.end());
+  std::sort(failed.begin(), failed.end());
+  std::string list;
+  for (int i : failed) list += " " + std::to_string(i);
+  std::printf(
+      "[ figures  ] rectangles, hard set: %d/%d within 1%% of the diagonal (%.1f%%); corner error median "
+      "%.2f px, "
+      "90th percentile %.2f px; missed:%s\n",
+      accurate, kCases, 100.0 * accurate / kCases, errors[errors.size() / 2], errors[errors.size() * 9 / 10],
+      list.c_str());
+  // Today's floor; the aim is 95 %. What is left: bands and bodies against a surface of nearly their
+  // own colour, and cards on circuit boards and facades whose own rectangles touch the card.
+  EXPECT_GE(accurate, kCases * 83 / 100);
+}
+
+TEST(RectangleDetection, AnswersNothingOnRealPhotographsWithoutACard) {
+  ASSERT_FALSE(backgroundPhotographsWithoutRectangles().empty());
+  constexpr int kCases = 120;
+  std::atomic<int> answered{0};
+  parallelFor(kCases, [&](int i) {
+    VNDetectRectanglesRequest request;
+    setLiveLimits(request);
+    if (!detect(makePhotographFrame(std::uint32_t(i), {1280, 720}), request).empty()) ++answered;
+  });
+  std::printf("[ figures  ] rectangles: %d answers on %d photographs without a card\n", answered.load(),
+              kCases);
+  EXPECT_EQ(answered.load(), 0);
 }
 
 class RectangleLimits : public ::testing::Test {
