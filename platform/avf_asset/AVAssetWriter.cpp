@@ -270,7 +270,12 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
     }
     if (streams == 0) return fail("No samples were written");
     if (const int r = avformat_write_header(out.get(), nullptr); r < 0) {
-      return fail("The movie cannot be written (" + media::errorText(r) + ")");
+      // Most often a copied track whose codec the container cannot hold.
+      std::string codecs;
+      for (unsigned i = 0; i < out->nb_streams; ++i) {
+        codecs += (i > 0 ? ", " : "") + std::string(avcodec_get_name(out->streams[i]->codecpar->codec_id));
+      }
+      return fail("The movie cannot be written with tracks of " + codecs + " (" + media::errorText(r) + ")");
     }
     headerWritten = true;
     // Replay what waited, in the order it came.

@@ -250,6 +250,17 @@ TEST_F(CompressorTest, MissingDestinationFolderIsAFailureWithTheWritersMessage) 
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+TEST_F(CompressorTest, AWriterThatCannotBeMadeIsAnEarlyFailure) {
+  std::vector<CompressionResult> results;
+  const auto handle = VideoCompressor().compressVideo(
+      foundation::URL::fileURLWithPath(landscapeMov()),
+      *foundation::URL::string("https://example.com/out.mov"), VideoQuality::medium, false, false,
+      dispatch::DispatchQueue("test.progress"), nullptr, [&](CompressionResult r) { results.push_back(r); });
+  ASSERT_EQ(results.size(), 2U);
+  ASSERT_EQ(results[1].kind(), Kind::onFailure);
+  EXPECT_NE(results[1].error()->title().find("file URL"), std::string::npos) << results[1].error()->title();
+}
+
 // ----- Real files ---------------------------------------------------------------------------
 
 struct RealFile {
