@@ -315,11 +315,13 @@ FontSamples renderSamples(const std::string& path, const std::string& chars, int
       cv::Mat alpha = cv::Mat::zeros(srcRows, srcCols, CV_32F);
       const int top = int(std::lround(baselineRow)) - face->glyph->bitmap_top;
       if (top < 0 || top + int(bm.rows) > srcRows) continue;
+      // Ink spread or thin print: the coverage raised to a power.
+      const double spread = uniform(0.6, 1.6);
+      float coverage[256];
+      for (int v = 0; v < 256; ++v) coverage[v] = float(std::pow(v / 255.0, spread));
       for (unsigned y = 0; y < bm.rows; ++y)
         for (unsigned x = 0; x < bm.width; ++x)
-          alpha.at<float>(top + int(y), margin + int(x)) = bm.buffer[y * unsigned(bm.pitch) + x] / 255.0f;
-      // Ink spread or thin print.
-      cv::pow(alpha, uniform(0.6, 1.6), alpha);
+          alpha.at<float>(top + int(y), margin + int(x)) = coverage[bm.buffer[y * unsigned(bm.pitch) + x]];
       // Tilt, shear and stretch about the glyph's place on the baseline.
       const double angle = uniform(-2.5, 2.5) * CV_PI / 180, shear = uniform(-0.12, 0.12),
                    stretch = uniform(0.85, 1.15);

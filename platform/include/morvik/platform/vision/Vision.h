@@ -15,8 +15,8 @@
 // Threads: a handler and the requests given to one perform() call belong to
 // the calling thread for the duration of the call; different handlers may be
 // performed concurrently from any threads. Models (face detector, landmark
-// model, text engine) are loaded lazily, once per process (the text engine once
-// per thread), the first time a request needs them.
+// model, text engines) are loaded lazily, once per process, the first time a
+// request needs them.
 #pragma once
 
 #include <cstddef>
@@ -130,7 +130,14 @@ class VNRecognizeTextRequest : public VNRequest {
  public:
   using VNRequest::VNRequest;
 
+  // fast: a glyph classifier trained, on the process's first fast request
+  // (one to three seconds, on the calling thread), from the machine's fonts:
+  // OCR-B (fonts-ocr-b) and DejaVu or Liberation; without them the request
+  // fails with modelMissing. It reads print, not handwriting, and offers a
+  // line shaped like a machine-readable zone first as a zone line (A-Z, 0-9,
+  // '<'). accurate: Tesseract's LSTM model, line by line.
   VNRequestTextRecognitionLevel recognitionLevel = VNRequestTextRecognitionLevel::accurate;
+  // Dictionaries (accurate level only; the fast level reads glyph by glyph).
   bool usesLanguageCorrection = true;
   // BCP 47 tags; only English ("en", "en-US", ...) is installed. Another language fails the request.
   std::vector<std::string> recognitionLanguages = {"en-US"};
