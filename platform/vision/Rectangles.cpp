@@ -584,14 +584,16 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     }
   }
 
-  // Among well-supported outlines the largest wins: a document's printed boxes
-  // are rectangles too, but the document is the one around them.
+  // Among well-supported outlines the largest wins, weighed by its support: a
+  // document's printed boxes are rectangles too, but the document is the one
+  // around them; an outline grown past the document onto a line of the
+  // surface is larger too, but less supported.
   float bestConfidence = 0;
   for (const auto& c : candidates) bestConfidence = std::max(bestConfidence, c.confidence);
   std::sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
     const bool aTop = a.confidence >= bestConfidence - 0.35f, bTop = b.confidence >= bestConfidence - 0.35f;
     if (aTop != bTop) return aTop;
-    if (aTop) return a.area > b.area;
+    if (aTop) return a.area * a.confidence * a.confidence > b.area * b.confidence * b.confidence;
     return a.confidence > b.confidence;
   });
   // The inner and outer outlines of one edge give the same rectangle twice.
