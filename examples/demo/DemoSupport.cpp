@@ -192,7 +192,7 @@ void ScriptedPerson::reactTo(const std::string& text) {
 namespace {
 
 bool shown(const std::shared_ptr<uikit::UIView>& view) {
-  return view && !view->isHidden() && view->alpha() >= 0.01;
+  return view && !view->isHidden() && view->presentationAlpha() >= 0.01;  // what a person sees mid-animation
 }
 
 void collectTexts(const std::shared_ptr<uikit::UIView>& view, std::vector<std::string>& out) {
