@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
 #include <filesystem>
@@ -327,36 +328,49 @@ TEST_P(RealFileTest, WritesH264AtTheTargetSizeAndRateKeepingRotationAndAudio) {
   EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, RealFileTest,
-    ::testing::Values(
-        RealFile{"MovWithAAC", [] { return landscapeMov(); }, VideoQuality::medium, false, 576, 320, 0},
-        RealFile{"Mp4At2997With48kAudio",
-                 [] {
-                   return requireClip(
-                       "hd.mp4",
-                       "-f lavfi -i testsrc2=size=1280x720:rate=30000/1001,noise=alls=4:allf=t+u "
-                       "-f lavfi -i sine=frequency=523:sample_rate=48000 "
-                       "-t 2 -c:v libx264 -b:v 6M -c:a aac -b:a 128k");
-                 },
-                 VideoQuality::low, false, 960, 528, 0},
-        RealFile{"PortraitPhoneStyleWithRotation",
-                 [] {
-                   const auto coded =
-                       requireClip("portrait-coded.mov",
-                                   picture("480x360", "30") + kTone + "-t 2 -c:v libx264 -b:v 3M -c:a aac");
-                   return requireClip("portrait.mov", "-i " + coded + " -c copy -metadata:s:v:0 rotate=90");
-                 },
-                 VideoQuality::high, false, 432, 320, 90},
-        RealFile{"KeepOriginalResolution", [] { return landscapeMov(); }, VideoQuality::medium, true, 640,
-                 360, 0},
-        RealFile{"MegamindAvi",
-                 [] {
-                   const std::string path = "/usr/share/doc/opencv-doc/examples/data/Megamind.avi";
-                   return fs::exists(path) ? path : std::string();
-                 },
-                 VideoQuality::very_high, false, 640, 464, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+std::vector<RealFile> realFiles() {
+  std::vector<RealFile> files{
+      RealFile{"MovWithAAC", [] { return landscapeMov(); }, VideoQuality::medium, false, 576, 320, 0},
+      RealFile{"Mp4At2997With48kAudio",
+               [] {
+                 return requireClip(
+                     "hd.mp4",
+                     "-f lavfi -i testsrc2=size=1280x720:rate=30000/1001,noise=alls=4:allf=t+u "
+                     "-f lavfi -i sine=frequency=523:sample_rate=48000 "
+                     "-t 2 -c:v libx264 -b:v 6M -c:a aac -b:a 128k");
+               },
+               VideoQuality::low, false, 960, 528, 0},
+      RealFile{"PortraitPhoneStyleWithRotation",
+               [] {
+                 const auto coded =
+                     requireClip("portrait-coded.mov",
+                                 picture("480x360", "30") + kTone + "-t 2 -c:v libx264 -b:v 3M -c:a aac");
+                 return requireClip("portrait.mov", "-i " + coded + " -c copy -metadata:s:v:0 rotate=90");
+               },
+               VideoQuality::high, false, 432, 320, 90},
+      RealFile{"KeepOriginalResolution", [] { return landscapeMov(); }, VideoQuality::medium, true, 640, 360,
+               0},
+      RealFile{"MegamindAvi",
+               [] {
+                 const std::string path = "/usr/share/doc/opencv-doc/examples/data/Megamind.avi";
+                 return fs::exists(path) ? path : std::string();
+               },
+               VideoQuality::very_high, false, 640, 464, 0}};
+#if defined(__SANITIZE_THREAD__)
+  // Under the race checker the threads matter, not the containers: the two
+  // QuickTime files with audio cover every hand-over.
+  std::vector<RealFile> kept;
+  for (const auto& f : files) {
+    const std::string name = f.name;
+    if (name == "MovWithAAC" || name == "PortraitPhoneStyleWithRotation") kept.push_back(f);
+  }
+  files = kept;
+#endif
+  return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RealFileTest, ::testing::ValuesIn(realFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CompressorTest, TenSecondsAt2997CountThreeHundredFramesWithoutAudio) {
   const auto source =
