@@ -115,6 +115,15 @@ struct AVAssetReader::Impl {
     media::Frame frame(av_frame_alloc());
     while (true) {
       const int r = avcodec_receive_frame(out.decoder.get(), frame.get());
+      const bool corrupt =
+          r == 0 && (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0);
+      // A stream cut in mid-group starts with frames that lack their
+      // references: those are dropped, as players do. Damage after the first
+      // whole frame fails the read.
+      if (corrupt && out.framesOut == 0) {
+        av_frame_unref(frame.get());
+        continue;
+      }
       if (r == 0) break;
       if (r == AVERROR_EOF) {
         finished(out);

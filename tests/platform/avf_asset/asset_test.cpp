@@ -110,6 +110,31 @@ TEST(AVAssetReaderTest, DecodesEveryFrameAsNV12AndPassesAudioThroughInOrder) {
   EXPECT_FALSE(reader->error());
 }
 
+TEST(AVAssetReaderTest, AStreamCutMidGroupDropsItsHeadlessFramesAndCompletes) {
+  const auto whole = clipOrFail(
+      "broadcast.ts", "-f lavfi -i testsrc2=size=320x240:rate=30 -t 3 -c:v libx264 -g 30 -f mpegts");
+  // A recording joined a third of the way in, on a transport packet boundary.
+  std::ifstream in(whole, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string cut = mediaDir() + "/joined.ts";
+  std::ofstream(cut, std::ios::binary) << bytes.substr(bytes.size() / 188 / 3 * 188);
+
+  const auto asset = AVURLAsset::make(URL::fileURLWithPath(cut));
+  ASSERT_EQ(asset->tracks(AVMediaType::video).size(), 1U);
+  const auto reader = AVAssetReader::make(asset);
+  const auto output = AVAssetReaderTrackOutput::make(
+      asset->tracks(AVMediaType::video)[0],
+      CFDictionary{
+          {kCVPixelBufferPixelFormatTypeKey, CFValue(kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange)}});
+  reader->add(output);
+  ASSERT_TRUE(reader->startReading());
+  int frames = 0;
+  while (output->copyNextSampleBuffer()) ++frames;
+  EXPECT_EQ(reader->status(), AVAssetReaderStatus::completed) << reader->error()->localizedDescription();
+  EXPECT_GT(frames, 30);
+  EXPECT_LE(frames, 60);
+}
+
 TEST(AVAssetWriterTest, FailedOrCancelledWritersLeaveNothingAndKeepAnExistingFile) {
   const std::string folder = mediaDir() + "/writer";
   fs::create_directories(folder);
