@@ -218,8 +218,9 @@ void UIViewController::present(const std::shared_ptr<UIViewController>& viewCont
     viewController->endAppearanceTransition();
     if (covers) {
       presenter->endAppearanceTransition();
-      // A covered presenter leaves the window until it is uncovered.
-      if (presenter->view_ && presenter->presented_ == viewController &&
+      // A covered presenter leaves the window until it is uncovered (not when
+      // a dismissal started before the presentation finished).
+      if (presenter->view_ && presenter->presented_ == viewController && !viewController->beingDismissed_ &&
           dynamic_cast<UIWindow*>(presenter->view_->superview().get())) {
         presenter->view_->removeFromSuperview();
       }

@@ -160,6 +160,21 @@ TEST_F(ControllerLifecycleTest, DismissFromThePresenterRemovesTheWholeChain) {
   EXPECT_TRUE(weakC.expired());
 }
 
+// Close tapped before the presentation has finished: the presenter is back
+// in the window once both transitions are over.
+TEST_F(ControllerLifecycleTest, DismissDuringThePresentationLeavesThePresenterShown) {
+  auto a = make("A");
+  auto window = show(a);
+  auto b = make("B");
+  b->setModalPresentationStyle(UIModalPresentationStyle::fullScreen);
+  a->present(b, true);
+  a->dismiss(true);
+  settle();
+  EXPECT_EQ(a->presentedViewController(), nullptr);
+  EXPECT_EQ(a->view()->window(), window);
+  EXPECT_EQ(b->view()->window(), nullptr);
+}
+
 TEST_F(ControllerLifecycleTest, AChildDismissesItsPresentedContainer) {
   auto host = make("H");
   show(host);
