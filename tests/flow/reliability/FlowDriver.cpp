@@ -131,6 +131,7 @@ FlowDriver::FlowDriver(fixtures::LoopbackServer& server) : server_(server) {
   window_->setRootViewController(host_);
   window_->makeKeyAndVisible();
   settle();
+  window_->layoutIfNeeded();
 
   morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(
       "reliability-key", morvik::MorvikEnvironment::development, uikit::UIColor::systemBlue()));

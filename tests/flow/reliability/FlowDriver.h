@@ -67,6 +67,7 @@ class FlowDriver {
 
   std::shared_ptr<uikit::UINavigationController> flow() const;
   std::shared_ptr<uikit::UIViewController> top() const;
+  const std::shared_ptr<uikit::UIWindow>& window() const { return window_; }
 
   const std::vector<morvik::MorvikVerificationResult>& outcomes() const { return outcomes_; }
   const std::vector<std::string>& events() const { return events_; }
