@@ -583,7 +583,8 @@ GlyphLineReading GlyphRecognizer::readLine(const cv::Mat& grey) const {
         int y0 = 0, y1 = r.height;
         while (y0 < y1 && rowsSum.at<int>(y0, 0) == 0) ++y0;
         while (y1 > y0 && rowsSum.at<int>(y1 - 1, 0) == 0) --y1;
-        return cv::Rect(r.x, r.y + y0, r.width, std::max(1, y1 - y0));
+        if (y0 == y1) return r;  // no ink: keep the part as cut
+        return cv::Rect(r.x, r.y + y0, r.width, y1 - y0);
       };
       Glyph left{tighten({cur.rect.x, cur.rect.y, cut, cur.rect.height}), cur.ids};
       Glyph right{tighten({cur.rect.x + cut, cur.rect.y, cur.rect.width - cut, cur.rect.height}), cur.ids};
