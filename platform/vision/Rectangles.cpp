@@ -142,19 +142,26 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
     const int samples = std::clamp(int(len / 6), 8, 48);
     std::vector<cv::Point2f> along;
     std::vector<ColourHits> hits;
-    for (int i = 0; i < samples; ++i) {
-      const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
-      along.push_back(a + (b - a) * t);
-      hits.push_back(findEdges(frame, along.back(), n, range, colour));
-    }
-    // The channel and polarity with the most strong steps (card lighter, darker or of another hue
-    // than its surroundings).
     int bestCount = 0, channel = 0;
     bool positive = true;
-    for (int c = 0; c < 3; ++c) {
-      int pos = 0, neg = 0;
-      for (const auto& h : hits) (h[c].strength > 6 ? ++pos : h[c].strength < -6 ? ++neg : 0);
-      if (std::max(pos, neg) > bestCount) bestCount = std::max(pos, neg), channel = c, positive = pos >= neg;
+    // Grey first (full resolution, and enough for most edges), colour only where grey is weak.
+    for (const bool withColour : {false, true}) {
+      if (withColour && (!colour || bestCount * 4 >= samples * 3)) break;
+      along.clear(), hits.clear();
+      for (int i = 0; i < samples; ++i) {
+        const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
+        along.push_back(a + (b - a) * t);
+        hits.push_back(findEdges(frame, along.back(), n, range, withColour));
+      }
+      // The channel and polarity with the most strong steps (card lighter, darker or of another hue
+      // than its surroundings).
+      bestCount = 0, channel = 0, positive = true;
+      for (int c = 0; c < (withColour ? 3 : 1); ++c) {
+        int pos = 0, neg = 0;
+        for (const auto& h : hits) (h[c].strength > 6 ? ++pos : h[c].strength < -6 ? ++neg : 0);
+        if (std::max(pos, neg) > bestCount)
+          bestCount = std::max(pos, neg), channel = c, positive = pos >= neg;
+      }
     }
     std::vector<cv::Point2f> good;
     for (std::size_t i = 0; i < hits.size(); ++i) {
@@ -195,18 +202,22 @@ float edgeSupport(detail::Frame& frame, const Quad& q) {
     if (len < 1) return 0;
     const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
     constexpr int kSamples = 24;
-    std::array<int, 3> pos{}, neg{};
-    for (int i = 0; i < kSamples; ++i) {
-      const float t = 0.06f + 0.88f * (float(i) + 0.5f) / kSamples;
-      const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, colour);
-      for (std::size_t c = 0; c < 3; ++c) {
-        if (std::abs(hits[c].offset) > 2.5f) continue;
-        if (hits[c].strength > 7) ++pos[c];
-        if (hits[c].strength < -7) ++neg[c];
-      }
-    }
     int best = 0;
-    for (std::size_t c = 0; c < 3; ++c) best = std::max({best, pos[c], neg[c]});
+    // Grey first; colour only when grey leaves part of the edge unsupported.
+    for (const bool withColour : {false, true}) {
+      if (withColour && (!colour || best == kSamples)) break;
+      std::array<int, 3> pos{}, neg{};
+      for (int i = 0; i < kSamples; ++i) {
+        const float t = 0.06f + 0.88f * (float(i) + 0.5f) / kSamples;
+        const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, withColour);
+        for (std::size_t c = 0; c < 3; ++c) {
+          if (std::abs(hits[c].offset) > 2.5f) continue;
+          if (hits[c].strength > 7) ++pos[c];
+          if (hits[c].strength < -7) ++neg[c];
+        }
+      }
+      for (std::size_t c = 0; c < 3; ++c) best = std::max({best, pos[c], neg[c]});
+    }
     const float edge = float(best) / kSamples;
     sum += edge;
     weakest = std::min(weakest, edge);
@@ -295,9 +306,15 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   };
   // Again while anything moves: an edge's sides may have grown (a stripe down the side) after it was
   // looked at.
+  std::array<bool, 4> shifted = {true, true, true, true};
   for (int pass = 0, changed = 1; pass < 4 && changed; ++pass) {
     changed = 0;
+    const std::array<bool, 4> before = shifted;
+    shifted = {false, false, false, false};
     for (int e = 0; e < 4; ++e) {
+      // An edge whose neighbours and itself stayed put would find what it found before.
+      if (pass > 0 && !before[(e + 3) % 4] && !before[e] && !before[(e + 1) % 4] && !shifted[(e + 3) % 4])
+        continue;
       const cv::Point2f a = out[e], b = out[(e + 1) % 4], prev = out[(e + 3) % 4], next = out[(e + 2) % 4];
       const double len = dist(a, b), sideLen = std::min(dist(a, prev), dist(b, next));
       if (len < 8 || sideLen < 8) continue;
@@ -311,7 +328,10 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       const double reach = std::max(
           0.0, std::max(sideReach(a, dl, n, gx, gy, maxSteps), sideReach(b, dr, n, gx, gy, maxSteps)));
       // A rounded corner bends the sides away over about its radius (3 to 4 % of the card's width).
-      const double allowance = reach + 2 + 0.045 * std::max(len, sideLen + reach);
+      // Without sides running on there is nothing to cross: only the outline's own edge, a pixel or two
+      // out (a soft shadow further out is not the document's edge).
+      const double allowance =
+          reach > 0 ? reach + 2 + 0.045 * std::max(len, sideLen + reach) : 2 + 0.025 * len;
       // The farthest well-supported line within that distance. Under perspective a document's
       // printed lines and its edge are not quite parallel in the image: the line's offset at each end
       // is searched on its own, within a slope that grows with the distance.
@@ -359,7 +379,7 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       // The farthest supported line, then the best supported one within 3 px inside it: an edge's
       // response is a few pixels wide, and its far fringe is not the edge.
       double farthest = -1;
-      for (int o0 = far; o0 >= 1; --o0)
+      for (int o0 = far; o0 >= 1 && o0 + 0.5 * slack > farthest; --o0)
         for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s)
           if (o0 + 0.5 * s > farthest && support(o0, s, 0) >= kSamples * 3 / 4) farthest = o0 + 0.5 * s;
       double bestMean = -1, best0 = 0, best1 = 0;
@@ -380,6 +400,7 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
         continue;
       out[e] = p0;
       out[(e + 1) % 4] = p1;
+      shifted[e] = true;
       ++changed;
     }
   }
