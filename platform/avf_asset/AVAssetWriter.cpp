@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 }
 
 #include <fcntl.h>
@@ -83,6 +84,7 @@ struct AVAssetWriterInput::State {
   std::int64_t bitrate = 0;
   media::Codec encoder;
   media::Sws scaler;
+  int scalerSourceWidth = 0, scalerSourceHeight = 0;
   bool flushed = false;
   bool formatKnown = false;
   AVRational timeBase{1, 90000};
@@ -349,19 +351,50 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
     const auto& pixels = *sample.imageBuffer();
     if (pixels.planeCount() != 2) return fail("Frames must be biplanar 4:2:0 ('420v' or '420f')");
     auto* c = input.encoder.get();
-    input.scaler.reset(sws_getCachedContext(
-        input.scaler.release(), static_cast<int>(pixels.width()), static_cast<int>(pixels.height()),
-        AV_PIX_FMT_NV12, c->width, c->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    const int srcW = static_cast<int>(pixels.width()), srcH = static_cast<int>(pixels.height());
+    if (!input.scaler || input.scalerSourceWidth != srcW || input.scalerSourceHeight != srcH) {
+      // Scaling a full camera frame is the writer's heaviest step besides the
+      // encoder: it runs in slices on every core.
+      input.scaler.reset(sws_alloc_context());
+      SwsContext* sws = input.scaler.get();
+      if (sws == nullptr || av_opt_set_int(sws, "srcw", srcW, 0) < 0 ||
+          av_opt_set_int(sws, "srch", srcH, 0) < 0 ||
+          av_opt_set_int(sws, "src_format", AV_PIX_FMT_NV12, 0) < 0 ||
+          av_opt_set_int(sws, "dstw", c->width, 0) < 0 || av_opt_set_int(sws, "dsth", c->height, 0) < 0 ||
+          av_opt_set_int(sws, "dst_format", AV_PIX_FMT_YUV420P, 0) < 0 ||
+          av_opt_set_int(sws, "sws_flags", SWS_BICUBIC, 0) < 0 || av_opt_set_int(sws, "threads", 0, 0) < 0 ||
+          sws_init_context(sws, nullptr, nullptr) < 0) {
+        input.scaler.reset();
+        return fail("Frames cannot be scaled");
+      }
+      input.scalerSourceWidth = srcW;
+      input.scalerSourceHeight = srcH;
+    }
     media::Frame frame(av_frame_alloc());
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = c->width;
     frame->height = c->height;
-    if (!input.scaler || av_frame_get_buffer(frame.get(), 0) < 0) return fail("Frames cannot be scaled");
-    const std::uint8_t* src[4] = {pixels.plane(0).base, pixels.plane(1).base, nullptr, nullptr};
-    const int stride[4] = {static_cast<int>(pixels.bytesPerRowOfPlane(0)),
-                           static_cast<int>(pixels.bytesPerRowOfPlane(1)), 0, 0};
-    sws_scale(input.scaler.get(), src, stride, 0, static_cast<int>(pixels.height()), frame->data,
-              frame->linesize);
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return fail("Frames cannot be scaled");
+    // The source frame views the pixel buffer, which its buffer reference keeps alive.
+    media::Frame source(av_frame_alloc());
+    source->format = AV_PIX_FMT_NV12;
+    source->width = srcW;
+    source->height = srcH;
+    for (int i = 0; i < 2; ++i) {
+      source->data[i] = const_cast<std::uint8_t*>(pixels.plane(static_cast<std::size_t>(i)).base);
+      source->linesize[i] = static_cast<int>(pixels.bytesPerRowOfPlane(static_cast<std::size_t>(i)));
+    }
+    auto* owner = new CVPixelBufferRef(sample.imageBuffer());
+    source->buf[0] = av_buffer_create(
+        source->data[0], static_cast<std::size_t>(source->linesize[0]) * static_cast<std::size_t>(srcH),
+        [](void* opaque, std::uint8_t*) { delete static_cast<CVPixelBufferRef*>(opaque); }, owner,
+        AV_BUFFER_FLAG_READONLY);
+    if (source->buf[0] == nullptr) {
+      delete owner;
+      return fail("Out of memory");
+    }
+    if (sws_scale_frame(input.scaler.get(), frame.get(), source.get()) < 0)
+      return fail("Frames cannot be scaled");
     std::int64_t pts = media::timeIn(sample.presentationTimeStamp(), input.timeBase);
     if (pts == AV_NOPTS_VALUE) pts = input.lastPts == AV_NOPTS_VALUE ? 0 : input.lastPts + 1;
     pts -= media::timeIn(sessionStart, input.timeBase);
