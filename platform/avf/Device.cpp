@@ -164,27 +164,26 @@ bool DeviceCore::attach(const std::shared_ptr<SessionCore>& session, int preferr
   return true;
 }
 
-void DeviceCore::detach(const SessionCore* session) {
+bool DeviceCore::detach(const SessionCore* session) {
   {
     std::lock_guard lock(m_);
-    if (sinkID_ != session) return;
+    if (sinkID_ != session) return false;
   }
   stopPump();
-  {
-    std::lock_guard produce(produceMutex_);
-    std::lock_guard lock(m_);
-    if (sinkID_ != session) return;
-    sink_.reset();
-    sinkID_ = nullptr;
-    source_->close();
-  }
-  handOver();
+  std::lock_guard produce(produceMutex_);
+  std::lock_guard lock(m_);
+  if (sinkID_ != session) return false;
+  sink_.reset();
+  sinkID_ = nullptr;
+  source_->close();
+  return true;
 }
 
 // A screen's session often starts before the previous screen's session on the
 // same camera has stopped; the camera goes to it once it is free, as a
 // session resumes on the platform when its interruption ends. Lock order:
-// the waiting session's runMutex, then the device's locks (as in startRunning).
+// the waiting session's runMutex, then the device's locks (as in startRunning);
+// the session that let the camera go no longer holds its own.
 void DeviceCore::handOver() {
   std::vector<std::weak_ptr<SessionCore>> waiting;
   {

@@ -77,8 +77,15 @@ class DeviceCore {
   // when the holder detaches, if it is still running with this device.
   bool attach(const std::shared_ptr<SessionCore>& session, int preferredWidth, int preferredHeight);
   // Stops delivering to the session; waits for a frame in progress. The
-  // caller holds the session's runMutex (and no device lock).
-  void detach(const SessionCore* session);
+  // caller holds the session's runMutex (and no device lock). True when the
+  // session was the one attached: the caller then calls handOver() once it
+  // has let go of its runMutex.
+  bool detach(const SessionCore* session);
+  // Gives the free device to the first session still waiting for it. Takes
+  // that session's runMutex, so the caller must hold no session's: two
+  // sessions handing one camera back and forth would otherwise take their
+  // runMutexes in both orders.
+  void handOver();
   // One frame to the attached session; false when none is attached or the source ended.
   bool produceFrame();
   void disconnect();
@@ -126,7 +133,6 @@ class DeviceCore {
   std::uint64_t nextObserverID_ = 1;
   std::weak_ptr<SessionCore> sink_;
   std::vector<std::weak_ptr<SessionCore>> waiting_;  // refused while the device was held
-  void handOver();
   const SessionCore* sinkID_ = nullptr;
   int framesThisRun_ = 0;
   std::int64_t sourceIndex_ = 0;

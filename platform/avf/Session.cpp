@@ -285,6 +285,7 @@ void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureInput>& input) {
 void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureInput>& input) {
   std::shared_ptr<detail::DeviceCore> detachFrom;
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+  bool freed = false;
   {
     std::lock_guard run(core_->runMutex);
     {
@@ -296,8 +297,9 @@ void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureInput>& input)
       core_->preview.reset();
       detachFrom = std::move(core_->attached);
     }
-    if (detachFrom) detachFrom->detach(core_.get());
+    if (detachFrom) freed = detachFrom->detach(core_.get());
   }
+  if (freed) detachFrom->handOver();
   for (auto& o : outputs) detail::OutputAccess::setConnection(*o, nullptr);
 }
 
@@ -399,21 +401,25 @@ void AVCaptureSession::startRunning() {
 }
 
 void AVCaptureSession::stopRunning() {
-  std::lock_guard run(core_->runMutex);
   std::shared_ptr<detail::DeviceCore> attached;
-  std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+  bool freed = false;
   {
-    std::lock_guard lock(core_->m);
-    if (!core_->running) return;
-    core_->running = false;
-    attached = std::move(core_->attached);
-    outputs = core_->outputs;
-    core_->latest.reset();
+    std::lock_guard run(core_->runMutex);
+    std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+    {
+      std::lock_guard lock(core_->m);
+      if (!core_->running) return;
+      core_->running = false;
+      attached = std::move(core_->attached);
+      outputs = core_->outputs;
+      core_->latest.reset();
+    }
+    // First the camera (waits for a frame in progress), then the outputs (wait
+    // for delegate calls in progress and refuse queued ones).
+    if (attached) freed = attached->detach(core_.get());
+    for (auto& o : outputs) detail::OutputAccess::stopping(*o);
   }
-  // First the camera (waits for a frame in progress), then the outputs (wait
-  // for delegate calls in progress and refuse queued ones).
-  if (attached) attached->detach(core_.get());
-  for (auto& o : outputs) detail::OutputAccess::stopping(*o);
+  if (freed) attached->handOver();
 }
 
 bool AVCaptureSession::isRunning() const { return core_->isRunning(); }

@@ -68,7 +68,11 @@ class FrameAnalyzer {
   // Read-outs for tests and the screen (frame queue, or after it drained).
   int frameCounter() const { return frameCounter_; }
   bool livenessPassed() const { return livenessPassed_.load(); }
-  const LivenessMachine& liveness() const { return liveness_; }
+  // A copy taken under the lock: the frame queue may be advancing it.
+  LivenessMachine liveness() const {
+    std::lock_guard lock(livenessLock_);
+    return liveness_;
+  }
   bool mrzDetected() const { return mrzDetected_; }
   bool rectangleOK() const;
   // The five rectangle flags and the stability window's length.
@@ -104,7 +108,7 @@ class FrameAnalyzer {
   bool mrzDetected_ = false;
   LivenessMachine liveness_;
   std::atomic<bool> livenessPassed_{false};
-  std::mutex livenessLock_;  // the appear-time preparation runs on the main queue
+  mutable std::mutex livenessLock_;  // the appear-time preparation runs on the main queue
 };
 
 // The orientation Vision is asked to use for a preview connection orientation.
