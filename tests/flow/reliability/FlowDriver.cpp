@@ -11,7 +11,7 @@
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
-#include "flow/capture/FrameAnalyzer.h"
+#include "flow/capture/CaptureRules.h"
 #include "flow/capture/IDCaptureVCState.h"
 
 namespace morvik {
@@ -230,7 +230,6 @@ bool FlowDriver::runCapture(bool stopWhenPhotoInFlight) {
     return fail(title + ": camera never ran");
   settle();  // the hint plays, then scanning starts
 
-  using Stage = morvik::capture::LivenessStage;
   for (int frame = 0; frame < 240; ++frame) {
     if (top() != screen) {
       stages.push_back({title, since(start)});
@@ -243,8 +242,9 @@ bool FlowDriver::runCapture(bool stopWhenPhotoInFlight) {
       continue;
     }
     if (kinds.face) {
-      const auto stage = state.analyzer->liveness().stage();
-      gPose = stage == Stage::lookLeft ? 1 : stage == Stage::lookRight ? 2 : 0;
+      // The person follows the instruction on the screen.
+      const auto text = state.livenessLabel->text().value_or("");
+      gPose = text == morvik::capture::kTextLeft ? 1 : text == morvik::capture::kTextRight ? 2 : 0;
     }
     if (!deliverFrame(
             camera, [&] { return state.framesHandled.load(); },
@@ -262,6 +262,25 @@ bool FlowDriver::captureAllSteps() {
   settle();
   while (top() != list) {
     if (!runCapture(false)) return false;
+    settle();
+  }
+  return true;
+}
+
+bool FlowDriver::captureAllStepsByCallback() {
+  auto navigation = flow();
+  if (!navigation) return fail("no flow");
+  auto list = navigation->viewControllers().front();
+  if (!tap(list, "Start")) return fail("no Start button");
+  settle();
+  static const auto image =
+      uikit::UIImage::make(gen::toCGImage(Scenes::get().front), 1, uikit::UIImage::Orientation::up);
+  while (top() != list) {
+    auto screen = std::dynamic_pointer_cast<IDCaptureVC>(top());
+    if (!screen) return fail("no capture screen on top");
+    footprint_.objects.push_back(screen);
+    screen->onCaptured(image);
+    screen->onComplete();
     settle();
   }
   return true;

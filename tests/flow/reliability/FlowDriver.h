@@ -49,6 +49,9 @@ class FlowDriver {
   // capture. Returns false (with a reason) when a step did not capture.
   bool startDocumentScan();
   bool captureAllSteps();
+  // The same with each capture screen handing over an image at once, as its
+  // camera road would (for tests about what happens after the captures).
+  bool captureAllStepsByCallback();
   // Taps Submit (the upload starts).
   bool tapSubmit();
   // Taps Submit and waits (real time, bounded) for the result screen.
