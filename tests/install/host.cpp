@@ -2,8 +2,18 @@
 // but touches a public type of each kind so a missing header or symbol fails.
 #include <morvik/MorvikVerify.h>
 #include <morvik/compressor/VideoCompressor.h>
+// Every umbrella in one file: a host may include them all together.
+#include <morvik/platform/avf.h>
+#include <morvik/platform/avf_asset.h>
+#include <morvik/platform/combine.h>
+#include <morvik/platform/coreimage.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/foundation.h>
+#include <morvik/platform/network.h>
+#include <morvik/platform/quartz.h>
+#include <morvik/platform/swiftui.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/platform/vision.h>
 
 #include <cstdio>
 

@@ -92,7 +92,7 @@ class MORVIK_API LoadingOverlay : public uikit::UIView {
   std::string className() const override { return "LoadingOverlay"; }
 
   // Setting the frame re-lays the content out.
-  void setFrame(const quartz::CGRect& frame);
+  void setFrame(const quartz::CGRect& frame) override;
 
   std::shared_ptr<uikit::UIView> coverView;
   std::shared_ptr<uikit::UIImageView> bgImageView;

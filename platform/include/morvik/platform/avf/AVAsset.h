@@ -12,13 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "morvik/platform/avf/AVMediaType.h"
 #include "morvik/platform/avf/CoreMedia.h"
 #include "morvik/platform/foundation/URL.h"
 #include "morvik/platform/quartz/CGGeometry.h"
 
 namespace avf {
-
-enum class AVMediaType { video, audio };
 
 class AVAssetTrack {
  public:

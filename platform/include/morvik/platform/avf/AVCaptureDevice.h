@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "morvik/platform/avf/AVMediaType.h"
 #include "morvik/platform/foundation/Error.h"
 
 namespace avf {
@@ -25,8 +26,6 @@ class DeviceCore;
 }
 class AVCaptureSession;
 class VirtualCamera;
-
-enum class AVMediaType { video, audio, metadata };
 
 inline constexpr const char* AVFoundationErrorDomain = "AVFoundationErrorDomain";
 // The error codes our capture stack reports (the platform's values).
