@@ -371,6 +371,10 @@ std::pair<int, int> presetSize(AVCaptureSession::Preset p) {
       return {192, 144};
     case P::inputPriority:
       return {0, 0};
+    case P::photo:
+      // Stills are 4:3, as a phone's photo preset gives; 1280 x 960 is the
+      // 4:3 size webcams most often offer (the driver picks the nearest).
+      return {1280, 960};
     default:
       return {1920, 1080};
   }
