@@ -252,6 +252,18 @@ TEST_F(EntryTest, FaceReplyDecidesTheOutcomeAfterTheFlowIsDismissed) {
   }
 }
 
+// The same road over plain HTTP (no certificate authority involved).
+TEST_F(EntryTest, FaceRoadOverPlainHTTP) {
+  LoopbackServer plain(LoopbackServer::Scheme::http);
+  plain.setDefaultReply(ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply)));
+  morvik::APIManager::shared().setBaseURL(foundation::URL::string(plain.baseURL()));
+  startFace("ada@example.com");
+  deliverPhoto(selfie());
+  ASSERT_TRUE(awaitEvents(2));
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:verified", "completion"}));
+  EXPECT_EQ(plain.requestCount(), 1u);
+}
+
 // Early refusals keep the screen open; every further photo is refused again,
 // to the same completion, and a Close after them still reaches it.
 TEST_F(EntryTest, EarlyRefusalsRepeatAndCloseStillReachesTheSameCompletion) {

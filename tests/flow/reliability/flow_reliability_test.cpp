@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <morvik/MorvikVerify.h>
+#include <morvik/flow/IDCaptureVC.h>
 #include <morvik/platform/dispatch.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FlowDriver.h"
@@ -162,6 +164,20 @@ TEST_F(FlowReliabilityTest, CloseWhileDonesDismissalRuns) {
   EXPECT_TRUE(driver->outcomes().at(0).isVerified());
   EXPECT_FALSE(driver->flow());
   EXPECT_TRUE(driver->footprint().allReleased()) << driver->footprint().alive() << " objects alive";
+}
+
+// A capture screen whose last owner lets go on another thread (the frame or
+// the photo queue) is destroyed on the main thread, views and all.
+TEST(CaptureScreenRelease, LastReferenceOffTheMainThreadDestroysOnTheMainThread) {
+  auto screen = morvik::IDCaptureVC::make(morvik::IDDocumentType::driversLicenseOrIDCard, 0,
+                                          morvik::IDScanStep("Document Front"));
+  std::weak_ptr<uikit::UIView> view = screen->view();
+  std::weak_ptr<morvik::IDCaptureVC> weak = screen;
+  std::thread([held = std::move(screen)]() mutable { held.reset(); }).join();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_FALSE(view.expired()) << "destroyed on the releasing thread";
+  dispatch::MainLoop::drain();
+  EXPECT_TRUE(view.expired());
 }
 
 }  // namespace
