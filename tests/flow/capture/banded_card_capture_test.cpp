@@ -11,18 +11,11 @@
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
-#include "flow/capture/IDCaptureVCState.h"
-
-namespace morvik {
-struct IDCaptureVCTestAccess {
-  static IDCaptureVC::State& state(IDCaptureVC& vc) { return *vc.state_; }
-};
-}  // namespace morvik
+#include "flow/capture/CaptureScreenTestSupport.h"
 
 namespace {
 
 using morvik::IDCaptureVC;
-using morvik::IDCaptureVCTestAccess;
 using morvik::IDDocumentType;
 using morvik::IDScanStep;
 namespace gen = fixtures::generators;
@@ -41,53 +34,7 @@ gen::CardFrame bandedScene() {
   return {};
 }
 
-class BandedCardCaptureTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    avf::VirtualCamera::unregisterAll();
-    dispatch::clock::useManualClock();
-  }
-
-  void TearDown() override {
-    if (vc) vc->viewWillDisappear(false);
-    if (scene) uikit::UIApplication::shared().disconnect(scene);
-    vc.reset();
-    nav.reset();
-    window.reset();
-    dispatch::MainLoop::drain();
-    if (camera) camera->unregister();
-    avf::VirtualCamera::unregisterAll();
-    dispatch::clock::useRealClock();
-  }
-
-  IDCaptureVC::State& state() { return IDCaptureVCTestAccess::state(*vc); }
-
-  // One frame through camera, frame queue and main queue; a frame dropped because the output had not
-  // yet seen the delegate return is delivered again.
-  void step() {
-    const int before = state().framesHandled.load();
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      const auto dropped = state().videoOutput->droppedFrameCount();
-      ASSERT_TRUE(camera->deliverNextFrame());
-      ASSERT_TRUE(dispatch::MainLoop::runUntil(
-          [&] {
-            return state().framesHandled.load() > before ||
-                   state().videoOutput->droppedFrameCount() > dropped;
-          },
-          20));
-      if (state().framesHandled.load() > before) break;
-    }
-    ASSERT_GT(state().framesHandled.load(), before);
-    dispatch::MainLoop::drain();
-  }
-
-  std::shared_ptr<avf::VirtualCamera> camera;
-  std::shared_ptr<IDCaptureVC> vc;
-  std::shared_ptr<uikit::UINavigationController> nav;
-  std::shared_ptr<uikit::UIWindowScene> scene;
-  std::shared_ptr<uikit::UIWindow> window;
-  std::vector<std::shared_ptr<uikit::UIImage>> images;
-};
+using BandedCardCaptureTest = capturetest::CaptureScreenTestBase;
 
 TEST_F(BandedCardCaptureTest, CropHoldsTheWholeCardWithItsTitleBand) {
   ASSERT_FALSE(gen::backgroundPhotographs().empty())
@@ -106,16 +53,8 @@ TEST_F(BandedCardCaptureTest, CropHoldsTheWholeCardWithItsTitleBand) {
 
   vc = IDCaptureVC::make(IDDocumentType::driversLicenseOrIDCard, 0, IDScanStep("Document Front"));
   vc->onCaptured = [this](std::shared_ptr<uikit::UIImage> image) { images.push_back(image); };
-  nav = std::make_shared<uikit::UINavigationController>(vc);
-  scene = uikit::UIApplication::shared().connectWindowScene();
-  window = scene->makeWindow();
-  window->setRootViewController(nav);
-  window->makeKeyAndVisible();
-  dispatch::MainLoop::drain();
-  window->layoutIfNeeded();
-  dispatch::MainLoop::drain();
-  auto session = state().captureSession;
-  ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return session->isRunning(); }, 10));
+  present();
+  if (HasFatalFailure()) return;
   dispatch::clock::advance(2.0);  // past the hint
   dispatch::MainLoop::drain();
   ASSERT_TRUE(state().flags.isReadyToScan.load());

@@ -18,25 +18,8 @@
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
-#include "flow/capture/IDCaptureVCState.h"
+#include "flow/capture/CaptureScreenTestSupport.h"
 #include "support/ResourceBundle.h"
-
-namespace morvik {
-struct IDCaptureVCTestAccess {
-  static IDCaptureVC::State& state(IDCaptureVC& vc) { return *vc.state_; }
-  // What the camera's queues and the main queue would call.
-  static void processFrame(IDCaptureVC& vc, const avf::CMSampleBufferRef& frame) { vc.processFrame(frame); }
-  static void processCapturedPhoto(IDCaptureVC& vc, const std::shared_ptr<avf::AVCapturePhoto>& photo) {
-    vc.processCapturedPhoto(photo);
-  }
-  static void startPhotoCapture(IDCaptureVC& vc) { vc.startPhotoCapture(); }
-  static void completeLiveness(IDCaptureVC& vc) { vc.completeLiveness(); }
-  static void handleMetadataObjects(IDCaptureVC& vc,
-                                    const std::vector<std::shared_ptr<avf::AVMetadataObject>>& objects) {
-    vc.handleMetadataObjects(objects);
-  }
-};
-}  // namespace morvik
 
 namespace {
 
@@ -56,25 +39,8 @@ const gen::CardFrame& cardFrame(gen::CardContent content) {
   return it->second;
 }
 
-class CaptureScreenTest : public ::testing::Test {
+class CaptureScreenTest : public capturetest::CaptureScreenTestBase {
  protected:
-  void SetUp() override {
-    avf::VirtualCamera::unregisterAll();
-    dispatch::clock::useManualClock();
-  }
-
-  void TearDown() override {
-    if (vc) vc->viewWillDisappear(false);
-    if (scene) uikit::UIApplication::shared().disconnect(scene);
-    vc.reset();
-    nav.reset();
-    window.reset();
-    dispatch::MainLoop::drain();
-    if (camera) camera->unregister();
-    avf::VirtualCamera::unregisterAll();
-    dispatch::clock::useRealClock();
-  }
-
   // A camera whose frames are `scene(index)`, delivered one at a time.
   void registerCamera(avf::AVCaptureDevice::Position position, std::function<cv::Mat(std::int64_t)> scene) {
     avf::VirtualCameraOptions options;
@@ -98,21 +64,8 @@ class CaptureScreenTest : public ::testing::Test {
       order.push_back("captured");
     };
     vc->onComplete = [this] { order.push_back("complete"); };
-    nav = std::make_shared<uikit::UINavigationController>(vc);
-    scene = uikit::UIApplication::shared().connectWindowScene();
-    window = scene->makeWindow();
-    window->setRootViewController(nav);
-    window->makeKeyAndVisible();
-    dispatch::MainLoop::drain();
-    window->layoutIfNeeded();
-    dispatch::MainLoop::drain();
-    if (camera) {
-      auto session = state().captureSession;
-      ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return session->isRunning(); }, 10));
-    }
+    present();
   }
-
-  IDCaptureVC::State& state() { return IDCaptureVCTestAccess::state(*vc); }
 
   // Takes the screen down as the test's end does, so another can be shown.
   void closeScreen() {
@@ -132,36 +85,10 @@ class CaptureScreenTest : public ::testing::Test {
     dispatch::MainLoop::drain();
   }
 
-  // One frame through the whole pipeline: camera, frame queue, main queue.
-  // A frame that arrives a moment before the output has seen the delegate
-  // return from the previous one is dropped, as on a device; deliver again.
-  void step() {
-    const int before = state().framesHandled.load();
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      const auto dropped = state().videoOutput->droppedFrameCount();
-      ASSERT_TRUE(camera->deliverNextFrame());
-      ASSERT_TRUE(dispatch::MainLoop::runUntil(
-          [&] {
-            return state().framesHandled.load() > before ||
-                   state().videoOutput->droppedFrameCount() > dropped;
-          },
-          20));
-      if (state().framesHandled.load() > before) break;
-    }
-    ASSERT_GT(state().framesHandled.load(), before);
-    dispatch::MainLoop::drain();
-  }
-
   bool waitForDelivery(std::size_t count) {
     return dispatch::MainLoop::runUntil([&] { return images.size() >= count; }, 30);
   }
 
-  std::shared_ptr<avf::VirtualCamera> camera;
-  std::shared_ptr<IDCaptureVC> vc;
-  std::shared_ptr<uikit::UINavigationController> nav;
-  std::shared_ptr<uikit::UIWindowScene> scene;
-  std::shared_ptr<uikit::UIWindow> window;
-  std::vector<std::shared_ptr<uikit::UIImage>> images;
   std::vector<std::string> order;
 };
 
