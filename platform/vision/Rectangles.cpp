@@ -193,7 +193,7 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
 }
 
 // Share of the outline with a strong, consistent step close to it.
-float edgeSupport(detail::Frame& frame, const Quad& q) {
+float edgeSupport(detail::Frame& frame, const Quad& q, float* mean = nullptr) {
   const bool colour = frame.hasChroma();
   float sum = 0, weakest = 1;
   for (int e = 0; e < 4; ++e) {
@@ -206,17 +206,27 @@ float edgeSupport(detail::Frame& frame, const Quad& q) {
     // Grey first; colour only when grey leaves part of the edge unsupported.
     for (const bool withColour : {false, true}) {
       if (withColour && (!colour || best == kSamples)) break;
-      std::array<int, 3> pos{}, neg{};
+      std::array<std::array<int, kSamples>, 3> sign{};
       for (int i = 0; i < kSamples; ++i) {
         const float t = 0.06f + 0.88f * (float(i) + 0.5f) / kSamples;
         const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, withColour);
-        for (std::size_t c = 0; c < 3; ++c) {
-          if (std::abs(hits[c].offset) > 2.5f) continue;
-          if (hits[c].strength > 7) ++pos[c];
-          if (hits[c].strength < -7) ++neg[c];
-        }
+        for (std::size_t c = 0; c < 3; ++c)
+          if (std::abs(hits[c].offset) <= 2.5f)
+            sign[c][std::size_t(i)] = hits[c].strength > 7 ? 1 : hits[c].strength < -7 ? -1 : 0;
       }
-      for (std::size_t c = 0; c < 3; ++c) best = std::max({best, pos[c], neg[c]});
+      for (std::size_t c = 0; c < 3; ++c) {
+        // The steps of one polarity, or, where the side passes from a band to the body (a dark band and
+        // a light body on a surface between the two), those in stretches of one polarity: texture
+        // changes polarity from sample to sample.
+        int pos = 0, neg = 0, stretches = 0;
+        for (std::size_t i = 0; i < kSamples; ++i) {
+          const int s = sign[c][i];
+          (s > 0 ? ++pos : s < 0 ? ++neg : 0);
+          stretches +=
+              s != 0 && ((i > 0 && sign[c][i - 1] == s) || (i + 1 < kSamples && sign[c][i + 1] == s));
+        }
+        best = std::max({best, pos, neg, stretches});
+      }
     }
     const float edge = float(best) / kSamples;
     sum += edge;
@@ -224,11 +234,13 @@ float edgeSupport(detail::Frame& frame, const Quad& q) {
   }
   // An outline with one unsupported side is a guess (a corner of the document
   // and a stray line): the weakest side weighs as much as the other three.
+  if (mean) *mean = sum / 4;
   return 0.5f * sum / 4 + 0.5f * weakest;
 }
 
+// `polarity`, when given, receives the sign of the steps counted.
 float segmentSupport(const cv::Point2f& p0, const cv::Point2f& p1, cv::Point2f n, const cv::Mat& gx,
-                     const cv::Mat& gy, int kSamples = 24) {
+                     const cv::Mat& gy, int kSamples = 24, int* polarity = nullptr) {
   int pos = 0, neg = 0;
   for (int i = 0; i < kSamples; ++i) {
     const cv::Point2f p = p0 + (p1 - p0) * (0.1f + 0.8f * (float(i) + 0.5f) / kSamples);
@@ -243,6 +255,7 @@ float segmentSupport(const cv::Point2f& p0, const cv::Point2f& p1, cv::Point2f n
     if (best > 60) ++pos;
     if (best < -60) ++neg;
   }
+  if (polarity) *polarity = pos >= neg ? 1 : -1;
   return float(std::max(pos, neg)) / float(kSamples);
 }
 
@@ -325,8 +338,15 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       const Line left{prev, dl}, right{next, dr};
       // How far the sides run on past this edge.
       const int maxSteps = gx.cols + gx.rows;
-      const double reach = std::max(
-          0.0, std::max(sideReach(a, dl, n, gx, gy, maxSteps), sideReach(b, dr, n, gx, gy, maxSteps)));
+      const double reachL = sideReach(a, dl, n, gx, gy, maxSteps),
+                   reachR = sideReach(b, dr, n, gx, gy, maxSteps);
+      const double reach = std::max(0.0, std::max(reachL, reachR));
+      // Both sides running on to about the same line: the document reaches that far even where its
+      // edge there is faint (a band fading into a surface of its own colour), so a line with less
+      // support will do there.
+      const double bothReach = std::min(reachL, reachR) > 4 && std::abs(reachL - reachR) < 3 + 0.15 * reach
+                                   ? std::min(reachL, reachR)
+                                   : 0;
       // A rounded corner bends the sides away over about its radius (3 to 4 % of the card's width).
       // Without sides running on there is nothing to cross: only the outline's own edge, a pixel or two
       // out (a soft shadow further out is not the document's edge).
@@ -381,7 +401,11 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       double farthest = -1;
       for (int o0 = far; o0 >= 1 && o0 + 0.5 * slack > farthest; --o0)
         for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s)
-          if (o0 + 0.5 * s > farthest && support(o0, s, 0) >= kSamples * 3 / 4) farthest = o0 + 0.5 * s;
+          if (o0 + 0.5 * s > farthest) {
+            const double mean = o0 + 0.5 * s;
+            const bool faintWillDo = bothReach > 0 && mean >= bothReach - 3 && mean <= reach + 3;
+            if (support(o0, s, 0) >= (faintWillDo ? kSamples / 3 : kSamples * 3 / 4)) farthest = mean;
+          }
       double bestMean = -1, best0 = 0, best1 = 0;
       int bestSupport = 0;
       for (int o0 = 1; o0 <= far && farthest > 0; ++o0)
@@ -443,6 +467,11 @@ bool bestFourSides(const std::vector<cv::Point>& poly, double perimeter, const c
 // too. A document's sides end at its corners; the crossing lines of a mural, a facade or a
 // patterned shirt, which make rectangles of their own, run on.
 int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
+  // A large outline (a document held over a facade or a circuit board) often has a line of the surface
+  // passing one of its corners: only a line that steps the same way as the side (the same two regions
+  // on either side of it) is the side running on. On a small outline any line counts: there, lines
+  // running past the corners make a pattern.
+  const bool large = geometry(q).longSide >= 0.4 * std::min(gx.cols, gx.rows);
   int count = 0;
   for (int e = 0; e < 4; ++e) {
     const cv::Point2f a = q[e], b = q[(e + 1) % 4];
@@ -450,8 +479,12 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
     if (len < 8) continue;
     const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
     const float from = 3, to = float(std::max(8.0, 0.15 * len));
-    count += segmentSupport(a - d * from, a - d * to, n, gx, gy, 12) >= 0.75f;
-    count += segmentSupport(b + d * from, b + d * to, n, gx, gy, 12) >= 0.75f;
+    int own = 0, before = 0, after = 0;
+    if (large) segmentSupport(a, b, n, gx, gy, 24, &own);
+    count += segmentSupport(a - d * from, a - d * to, n, gx, gy, 12, &before) >= 0.75f &&
+             (!large || before == own);
+    count +=
+        segmentSupport(b + d * from, b + d * to, n, gx, gy, 12, &after) >= 0.75f && (!large || after == own);
   }
   return count;
 }
@@ -459,6 +492,8 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
 struct Candidate {
   Quad quad;
   float confidence;
+  float meanSupport;  // of the four sides
+  int sidesRunningOn;
   double area;
 };
 
@@ -548,7 +583,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     }
     return false;
   };
-  const auto consider = [&](const Quad& coarse) {
+  const auto consider = [&](const Quad& coarse, int runningOn) {
     const Geometry g0 = geometry(coarse);
     if (g0.longSide < 0.8 * minLong || g0.maxAngleError > quadratureTolerance + 10) return;
     Quad fine = refine(frame, coarse, range);
@@ -559,9 +594,10 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (g.longSide < minLong || aspect < minimumAspectRatio || aspect > maximumAspectRatio ||
         g.maxAngleError > quadratureTolerance)
       return;
-    const float confidence = edgeSupport(frame, fine);
+    float meanSupport = 0;
+    const float confidence = edgeSupport(frame, fine, &meanSupport);
     if (confidence < minimumConfidence) return;
-    candidates.push_back({fine, confidence, g.longSide * g.shortSide});
+    candidates.push_back({fine, confidence, meanSupport, runningOn, g.longSide * g.shortSide});
   };
   for (const auto& contour : contours) {
     if (contour.size() < 4) continue;
@@ -596,26 +632,38 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       searched.push_back(small);
       // Outlines of texture and clutter are mostly unsupported: drop them before the costly steps.
       if (quadSupport(small, gx, gy) < 0.3f) continue;
+      const Quad found = small;
       small = growOutward(small, gx, gy);
-      if (seen(grown, small)) continue;
-      grown.push_back(small);
-      if (sidesRunningOn(small, gx, gy) >= 2) continue;
-      for (int i = 0; i < 4; ++i) coarse[i] = crop.toOriented(small[i]);
-      if (isConvex(coarse)) consider(coarse);
+      // The outline as found competes too: growing may have crossed the document's edge onto a line of
+      // the surface that a side of the surface happens to reach.
+      for (const Quad* q : std::array<const Quad*, 2>{&small, &found}) {
+        if (seen(grown, *q)) continue;
+        grown.push_back(*q);
+        const int runningOn = sidesRunningOn(*q, gx, gy);
+        if (runningOn >= 2) continue;
+        for (int i = 0; i < 4; ++i) coarse[i] = crop.toOriented((*q)[i]);
+        if (isConvex(coarse)) consider(coarse, runningOn);
+      }
     }
   }
 
   // Among well-supported outlines the largest wins, weighed by its support: a
   // document's printed boxes are rectangles too, but the document is the one
   // around them; an outline grown past the document onto a line of the
-  // surface is larger too, but less supported.
-  float bestConfidence = 0;
-  for (const auto& c : candidates) bestConfidence = std::max(bestConfidence, c.confidence);
+  // surface is larger too, but less supported. The support of all four sides
+  // counts here, not the weakest: a band's outer edge may be faint on part of
+  // its length. An outline with a side running on past a corner (a document's
+  // body without its band, or one grown onto a line of the surface) weighs less.
+  float bestSupport = 0;
+  for (const auto& c : candidates) bestSupport = std::max(bestSupport, c.meanSupport);
+  const auto score = [](const Candidate& c) {
+    return c.area * c.meanSupport * c.meanSupport * (c.sidesRunningOn > 0 ? 0.85 : 1.0);
+  };
   std::sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
-    const bool aTop = a.confidence >= bestConfidence - 0.35f, bTop = b.confidence >= bestConfidence - 0.35f;
+    const bool aTop = a.meanSupport >= bestSupport - 0.35f, bTop = b.meanSupport >= bestSupport - 0.35f;
     if (aTop != bTop) return aTop;
-    if (aTop) return a.area * a.confidence * a.confidence > b.area * b.confidence * b.confidence;
-    return a.confidence > b.confidence;
+    if (aTop) return score(a) > score(b);
+    return a.meanSupport > b.meanSupport;
   });
   // The inner and outer outlines of one edge give the same rectangle twice.
   const double same = 0.02 * std::hypot(double(os.width), double(os.height));
