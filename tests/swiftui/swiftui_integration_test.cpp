@@ -10,13 +10,13 @@
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
 
-#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
 #include "api/ApiTestSupport.h"
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/host/HostJournal.h"
 #include "fixtures/server/LoopbackServer.h"
 #include "flow/steps/StepListTestSupport.h"
 
@@ -24,6 +24,9 @@ namespace {
 
 using fixtures::LoopbackServer;
 using fixtures::ScriptedReply;
+using fixtures::host::describe;
+using fixtures::host::Journal;
+using fixtures::host::selfie;
 using morvik::IDCaptureVC;
 using morvik::MorvikVerificationResult;
 using morvik::MorvikVerificationType;
@@ -36,34 +39,6 @@ namespace driver = swiftui::testing;
 const std::string kCancelled = "User cancelled the verification process.";
 const std::string kEmailRequired = "Verification failed: Email is required for face detection";
 
-std::string describe(const MorvikVerificationResult& result) {
-  return result.error() ? result.error()->errorDescription() : std::string("none");
-}
-
-std::shared_ptr<uikit::UIImage> selfie() {
-  static const auto image = [] {
-    cv::Mat frame(480, 360, CV_8UC3, cv::Scalar(90, 120, 160));
-    return uikit::UIImage::make(fixtures::generators::toCGImage(frame), 1, uikit::UIImage::Orientation::up);
-  }();
-  return image;
-}
-
-// Every call the host sees, in order.
-struct Journal : morvik::MorvikVerifyDelegate {
-  std::vector<std::string> events;
-  std::vector<MorvikVerificationResult> results;
-  void morvikVerifyDidComplete(const MorvikVerificationResult& result) override {
-    events.push_back(result.isVerified() ? "delegate:verified" : "delegate:failed");
-  }
-  void morvikVerifyDidCancel() override { events.push_back("delegate:cancel"); }
-  morvik::MorvikResultHandler handler(const std::string& name = "onResult") {
-    return [this, name](const MorvikVerificationResult& result) {
-      events.push_back(dispatch::isMainThread() ? name : name + ":off-main");
-      results.push_back(result);
-    };
-  }
-};
-
 // A host screen that carries the modifier (or a button) over its content.
 struct ModifierHost : swiftui::View {
   enum class Kind { documentScan, faceDetection, verify, button };
@@ -75,7 +50,7 @@ struct ModifierHost : swiftui::View {
       : kind(kind), journal(std::move(journal)), email(std::move(address)) {}
   AnyView body() const override {
     AnyView content = swiftui::Text::verbatim("Host content");
-    auto onResult = journal->handler();
+    auto onResult = journal->handler("onResult");
     switch (kind) {
       case Kind::documentScan:
         return morvik::morvikDocumentScan(content, presented.projectedValue(), email.get(), onResult);
@@ -197,19 +172,9 @@ class DeclarativeTest : public ::testing::Test {
     ASSERT_TRUE(navigation);
     auto list = std::dynamic_pointer_cast<morvik::IDScanStepsVC>(flowRoot());
     ASSERT_TRUE(list);
-    auto tap = [&](const std::string& title) {
-      Access::button(*list, title)->sendActions(uikit::UIControlEvents::touchUpInside);
-      settle();
-    };
-    tap("Start");
-    for (std::size_t i = 0; i < list->steps().size(); ++i) {
-      auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->topViewController());
-      ASSERT_TRUE(capture) << "step " << i;
-      capture->onCaptured(steptest::cardImage(static_cast<std::uint32_t>(i), 500));
-      capture->onComplete();
-      settle();
-    }
-    tap("Submit");
+    ASSERT_NO_FATAL_FAILURE(steptest::captureEveryStep(*list, *navigation, settle));
+    Access::button(*list, "Submit")->sendActions(uikit::UIControlEvents::touchUpInside);
+    settle();
     std::shared_ptr<morvik::VerifiedScreen> result;
     ASSERT_TRUE(await([&] {
       result = std::dynamic_pointer_cast<morvik::VerifiedScreen>(navigation->topViewController());

@@ -6,13 +6,13 @@
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
-#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
 #include "api/ApiTestSupport.h"
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/host/HostJournal.h"
 #include "fixtures/server/LoopbackServer.h"
 #include "flow/steps/StepListTestSupport.h"
 
@@ -29,6 +29,9 @@ namespace {
 
 using fixtures::LoopbackServer;
 using fixtures::ScriptedReply;
+using fixtures::host::describe;
+using fixtures::host::Journal;
+using fixtures::host::selfie;
 using morvik::IDCaptureVC;
 using morvik::MorvikEnvironment;
 using morvik::MorvikVerificationResult;
@@ -36,34 +39,6 @@ using morvik::MorvikVerificationType;
 using morvik::MorvikVerify;
 using morvik::MorvikVerifyConfig;
 using morvik::MorvikVerifyError;
-
-// Every call the host sees, in order.
-struct Journal : morvik::MorvikVerifyDelegate {
-  std::vector<std::string> events;
-  std::vector<MorvikVerificationResult> results;
-  void morvikVerifyDidComplete(const MorvikVerificationResult& result) override {
-    events.push_back(result.isVerified() ? "delegate:verified" : "delegate:failed");
-  }
-  void morvikVerifyDidCancel() override { events.push_back("delegate:cancel"); }
-  MorvikVerify::Completion completion() {
-    return [this](const MorvikVerificationResult& result) {
-      events.push_back(dispatch::isMainThread() ? "completion" : "completion:off-main");
-      results.push_back(result);
-    };
-  }
-};
-
-std::string describe(const MorvikVerificationResult& result) {
-  return result.error() ? result.error()->errorDescription() : std::string("none");
-}
-
-std::shared_ptr<uikit::UIImage> selfie() {
-  static const auto image = [] {
-    cv::Mat frame(480, 360, CV_8UC3, cv::Scalar(90, 120, 160));
-    return uikit::UIImage::make(fixtures::generators::toCGImage(frame), 1, uikit::UIImage::Orientation::up);
-  }();
-  return image;
-}
 
 class EntryTest : public ::testing::Test {
  protected:
@@ -130,7 +105,7 @@ class EntryTest : public ::testing::Test {
   }
   void startFace(std::optional<std::string> email) {
     MorvikVerify::shared().startVerification(*host, MorvikVerificationType::faceDetection, std::move(email),
-                                             journal->completion());
+                                             journal->handler("completion"));
     settle();
     ASSERT_TRUE(faceScreen());
   }
@@ -384,7 +359,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   EXPECT_EQ(MorvikVerify::topViewController(), second);
 
   // A static start presents from there, with a Close item on the first screen.
-  MorvikVerify::startFaceDetection("ada@example.com", journal->completion());
+  MorvikVerify::startFaceDetection("ada@example.com", journal->handler("completion"));
   settle();
   auto flow = std::dynamic_pointer_cast<uikit::UINavigationController>(second->presentedViewController());
   ASSERT_TRUE(flow);
@@ -425,7 +400,7 @@ TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
   EXPECT_TRUE(journal->results.at(1).isVerified());
 
   // The delegate is held weakly: once the host lets go it hears nothing.
-  auto completion = journal->completion();
+  auto completion = journal->handler("completion");
   std::vector<std::string> after;
   MorvikVerify::shared().setCompletionHandler(
       [&](const MorvikVerificationResult& r) { after.push_back(describe(r)); });
@@ -443,7 +418,7 @@ TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
 TEST_F(EntryTest, DocumentScanEndsThroughTheResultScreensDone) {
   using Access = morvik::IDScanStepsVCTestAccess;
   server.setDefaultReply(ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply)));
-  MorvikVerify::startDocumentScan("ada@example.com", journal->completion());
+  MorvikVerify::startDocumentScan("ada@example.com", journal->handler("completion"));
   settle();
   auto navigation = flow();
   ASSERT_TRUE(navigation);
@@ -452,20 +427,10 @@ TEST_F(EntryTest, DocumentScanEndsThroughTheResultScreensDone) {
   EXPECT_EQ(list->documentType(), morvik::IDDocumentType::driversLicenseOrIDCard);
   ASSERT_TRUE(list->navigationItem().leftBarButtonItem);
 
-  auto tap = [&](const std::string& title) {
-    Access::button(*list, title)->sendActions(uikit::UIControlEvents::touchUpInside);
-    settle();
-  };
-  tap("Start");
-  for (std::size_t i = 0; i < list->steps().size(); ++i) {
-    auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation->topViewController());
-    ASSERT_TRUE(capture) << "step " << i;
-    capture->onCaptured(steptest::cardImage(static_cast<std::uint32_t>(i), 500));
-    capture->onComplete();
-    settle();
-  }
+  ASSERT_NO_FATAL_FAILURE(steptest::captureEveryStep(*list, *navigation, settle));
   ASSERT_EQ(navigation->topViewController(), list);
-  tap("Submit");
+  Access::button(*list, "Submit")->sendActions(uikit::UIControlEvents::touchUpInside);
+  settle();
   std::shared_ptr<morvik::VerifiedScreen> result;
   for (int i = 0; i < 400 && !result; ++i) {
     dispatch::MainLoop::runUntil([] { return false; }, 0.025);

@@ -10,6 +10,7 @@
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,22 @@ inline std::shared_ptr<uikit::UIImage> cardImage(std::uint32_t seed, int width) 
   namespace gen = fixtures::generators;
   const auto content = (seed % 2) ? gen::CardContent::pdf417 : gen::CardContent::printed;
   return uikit::UIImage::make(gen::toCGImage(gen::makeCardImage(seed, content, width, nullptr, nullptr)));
+}
+
+// Taps Start on `list` and has each step's capture screen, as it comes to the
+// top of `navigation`, deliver a card image of its own; `settle` runs after
+// every tap and delivery.
+inline void captureEveryStep(const IDScanStepsVC& list, const uikit::UINavigationController& navigation,
+                             const std::function<void()>& settle) {
+  Access::button(list, "Start")->sendActions(uikit::UIControlEvents::touchUpInside);
+  settle();
+  for (std::size_t i = 0; i < list.steps().size(); ++i) {
+    auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation.topViewController());
+    ASSERT_TRUE(capture) << "step " << i;
+    capture->onCaptured(cardImage(static_cast<std::uint32_t>(i), 500));
+    capture->onComplete();
+    settle();
+  }
 }
 
 class StepListTest : public ::testing::Test {
