@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "flow/ActionButton.h"
+
 namespace morvik {
 
 using uikit::NSLayoutConstraint;
@@ -117,12 +119,7 @@ void IDStepPreviewVC::setupButtons() {
       {acceptButton_, "OK", UIColor::systemBlue(), UIColor::white(), &IDStepPreviewVC::onAcceptTap},
   };
   for (const auto& look : looks) {
-    look.button->setTitle(look.title, UIControlState::normal);
-    look.button->setBackgroundColor(look.background);
-    look.button->setTitleColor(look.titleColor, UIControlState::normal);
-    look.button->titleLabel()->setFont(UIFont::systemFont(20, UIFont::Weight::semibold));
-    look.button->layer()->setCornerRadius(8);
-    look.button->heightAnchor().constraintEqualToConstant(48)->setActive(true);
+    styleActionButton(*look.button, look.title, look.background, look.titleColor);
     look.button->addTarget(
         shared_from_this(), [this, action = look.action] { (this->*action)(); },
         UIControlEvents::touchUpInside);

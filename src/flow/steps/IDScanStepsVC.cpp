@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "flow/ActionButton.h"
 #include "flow/preview/IDStepPreviewVC.h"
 #include "flow/result/VerifiedScreen.h"
 #include "flow/steps/StepCardView.h"
@@ -260,12 +261,7 @@ void IDScanStepsVC::setupUI() {
       {resetButton_, "Reset All", UIColor::systemGray6(), UIColor::label(), &IDScanStepsVC::onResetAll},
   };
   for (const auto& look : looks) {
-    look.button->setTitle(look.title, UIControlState::normal);
-    look.button->setBackgroundColor(look.background);
-    look.button->setTitleColor(look.titleColor, UIControlState::normal);
-    look.button->titleLabel()->setFont(UIFont::systemFont(20, UIFont::Weight::semibold));
-    look.button->layer()->setCornerRadius(8);
-    look.button->heightAnchor().constraintEqualToConstant(48)->setActive(true);
+    styleActionButton(*look.button, look.title, look.background, look.titleColor);
     bind(*look.button, look.action);
   }
   submitButton_->setHidden(true);
