@@ -11,6 +11,7 @@
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/ui/ViewSearch.h"
 
 namespace demo {
 
@@ -259,13 +260,7 @@ void printScreen(const std::shared_ptr<uikit::UIViewController>& screen) {
 
 std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
                                             const std::string& title) {
-  if (!shown(view)) return nullptr;
-  if (auto button = std::dynamic_pointer_cast<uikit::UIButton>(view);
-      button && button->title(uikit::UIControlState::normal) == title)
-    return button;
-  for (const auto& sub : view->subviews())
-    if (auto found = findButton(sub, title)) return found;
-  return nullptr;
+  return fixtures::ui::findButton(view, title, shown);
 }
 
 void pump(double seconds) {

@@ -11,6 +11,7 @@
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/ui/ViewSearch.h"
 #include "flow/capture/CaptureRules.h"
 #include "flow/capture/IDCaptureVCState.h"
 
@@ -35,19 +36,8 @@ bool shown(const std::shared_ptr<uikit::UIView>& view) {
   return view && !view->isHidden() && view->alpha() >= 0.01;
 }
 
-std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
-                                            const std::string& title) {
-  if (!shown(view)) return nullptr;
-  if (auto button = std::dynamic_pointer_cast<uikit::UIButton>(view);
-      button && button->title(uikit::UIControlState::normal) == title)
-    return button;
-  for (const auto& sub : view->subviews())
-    if (auto found = findButton(sub, title)) return found;
-  return nullptr;
-}
-
 bool tap(const std::shared_ptr<uikit::UIViewController>& screen, const std::string& title) {
-  auto button = screen ? findButton(screen->view(), title) : nullptr;
+  auto button = screen ? fixtures::ui::findButton(screen->view(), title, shown) : nullptr;
   if (!button || !button->isEnabled()) return false;
   button->sendActions(uikit::UIControlEvents::touchUpInside);
   return true;
