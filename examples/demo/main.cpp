@@ -162,15 +162,23 @@ bool expectStatus(const Host& host, const std::string& expected) {
   return true;
 }
 
+// Taps "Document Scan" and prints the step list it opens; the flow's
+// navigation controller, or null when none came up.
+std::shared_ptr<uikit::UINavigationController> openDocumentScan(Host& host) {
+  if (!tap(host.root, "Document Scan")) return nullptr;
+  demo::pump(0.5);
+  auto navigation = host.flow();
+  if (!navigation) return nullptr;
+  demo::printScreen(navigation->viewControllers().front());
+  return navigation;
+}
+
 // "Document Scan": step list, three captures, Submit, result, Done.
 bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   std::printf("\n######## Document scan ########\n");
-  if (!tap(host.root, "Document Scan")) return false;
-  demo::pump(0.5);
-  auto navigation = host.flow();
+  auto navigation = openDocumentScan(host);
   if (!navigation) return false;
   auto list = navigation->viewControllers().front();
-  demo::printScreen(list);
   if (!tap(list, "Start")) return false;
 
   // Each step pushes its capture screen; the face step returns to the list.
@@ -215,12 +223,9 @@ bool runFaceDetection(Host& host, demo::ScriptedPerson& person, const std::strin
 // "Document Scan", then Close on the step list.
 bool runClose(Host& host) {
   std::printf("\n######## Close ########\n");
-  if (!tap(host.root, "Document Scan")) return false;
-  demo::pump(0.5);
-  auto navigation = host.flow();
+  auto navigation = openDocumentScan(host);
   if (!navigation) return false;
   auto list = navigation->viewControllers().front();
-  demo::printScreen(list);
   auto close = list->navigationItem().leftBarButtonItem;
   if (!close) return false;
   std::printf("  user taps [close]\n");
