@@ -42,11 +42,7 @@ TEST_F(BandedCardCaptureTest, CropHoldsTheWholeCardWithItsTitleBand) {
   const gen::CardFrame card = bandedScene();
   ASSERT_FALSE(card.bgr.empty()) << "no seed gives a dark title band";
 
-  avf::VirtualCameraOptions options;
-  options.position = avf::AVCaptureDevice::Position::back;
-  options.stepMode = true;
-  options.settleFrames = 2;
-  options.portraitScene = true;
+  const auto options = fixtures::camera::stepCameraOptions(avf::AVCaptureDevice::Position::back);
   camera = avf::VirtualCamera::registerGenerator(
       [&card](std::int64_t) -> avf::VirtualFrame { return fixtures::camera::bgrFrame(card.bgr); }, options);
   ASSERT_TRUE(camera);

@@ -43,11 +43,7 @@ class CaptureScreenTest : public capturetest::CaptureScreenTestBase {
  protected:
   // A camera whose frames are `scene(index)`, delivered one at a time.
   void registerCamera(avf::AVCaptureDevice::Position position, std::function<cv::Mat(std::int64_t)> scene) {
-    avf::VirtualCameraOptions options;
-    options.position = position;
-    options.stepMode = true;
-    options.settleFrames = 2;
-    options.portraitScene = true;
+    auto options = fixtures::camera::stepCameraOptions(position);
     options.brightnessNoise = 0.1;  // enough for the face readiness rule's deviation
     camera = avf::VirtualCamera::registerGenerator(
         [scene](std::int64_t i) -> avf::VirtualFrame { return fixtures::camera::bgrFrame(scene(i)); },

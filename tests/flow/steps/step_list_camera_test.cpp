@@ -47,11 +47,7 @@ class StepListCameraTest : public StepListTest {
 
 TEST_F(StepListCameraTest, TheFrontPhotoFillsItsSlotAndTheBackCaptureFollows) {
   const auto scene = gen::makeSteadyCardScene(gen::CardContent::printed, 11);
-  avf::VirtualCameraOptions options;
-  options.position = avf::AVCaptureDevice::Position::back;
-  options.stepMode = true;
-  options.settleFrames = 2;
-  options.portraitScene = true;
+  const auto options = fixtures::camera::stepCameraOptions(avf::AVCaptureDevice::Position::back);
   camera = avf::VirtualCamera::registerGenerator(
       [&scene](std::int64_t) { return fixtures::camera::bgrFrame(scene.bgr); }, options);
   ASSERT_TRUE(camera);
