@@ -344,7 +344,7 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       // Both sides running on to about the same line: the document reaches that far even where its
       // edge there is faint (a band fading into a surface of its own colour), so a line with less
       // support will do there.
-      const double bothReach = std::min(reachL, reachR) > 4 && std::abs(reachL - reachR) < 3 + 0.15 * reach
+      const double bothReach = std::min(reachL, reachR) > 4 && std::abs(reachL - reachR) < 3 + 0.1 * reach
                                    ? std::min(reachL, reachR)
                                    : 0;
       // A rounded corner bends the sides away over about its radius (3 to 4 % of the card's width).
@@ -404,7 +404,7 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
           if (o0 + 0.5 * s > farthest) {
             const double mean = o0 + 0.5 * s;
             const bool faintWillDo = bothReach > 0 && mean >= bothReach - 3 && mean <= reach + 3;
-            if (support(o0, s, 0) >= (faintWillDo ? kSamples / 3 : kSamples * 3 / 4)) farthest = mean;
+            if (support(o0, s, 0) >= (faintWillDo ? kSamples / 2 : kSamples * 3 / 4)) farthest = mean;
           }
       double bestMean = -1, best0 = 0, best1 = 0;
       int bestSupport = 0;
