@@ -89,14 +89,6 @@ std::unique_ptr<fixtures::LoopbackServer> startVerificationServer(const std::str
   return server;
 }
 
-void configureSDK(const fixtures::LoopbackServer& server, const std::string& apiKey) {
-  morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(apiKey, morvik::MorvikEnvironment::development,
-                                                             uikit::UIColor::systemBlue()));
-  auto& api = morvik::APIManager::shared();
-  api.setBaseURL(foundation::URL::string(server.baseURL()));
-  api.setTrustedCertificateForTesting(server.caCertificatePEM());
-}
-
 bool writeServerView(const fixtures::LoopbackServer& server, const std::filesystem::path& folder) {
   bool ok = true;
   int n = 0;

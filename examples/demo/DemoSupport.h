@@ -31,11 +31,6 @@ namespace demo {
 // answers a verdict record, or a 400/401 reply with a message.
 std::unique_ptr<fixtures::LoopbackServer> startVerificationServer(const std::string& apiKey);
 
-// Configures the SDK for the development environment, then points its HTTP
-// client at `server`, trusting the server's throwaway certificate authority
-// (certificates are still verified).
-void configureSDK(const fixtures::LoopbackServer& server, const std::string& apiKey);
-
 // Writes what the server received (request line, headers, parts) as
 // "upload-N.txt" and every file part as "upload-N-<part>.jpg" into `folder`,
 // and prints a summary. The API key's value is not written out.

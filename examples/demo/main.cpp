@@ -32,6 +32,7 @@
 #include <string>
 
 #include "DemoSupport.h"
+#include "fixtures/host/ConfigureSDK.h"
 
 namespace {
 
@@ -256,7 +257,7 @@ int main(int argc, char** argv) {
   auto server = demo::startVerificationServer(kApiKey);
   std::printf("Verification server listening at %s (throwaway certificate authority)\n",
               server->baseURL().c_str());
-  demo::configureSDK(*server, kApiKey);
+  fixtures::host::configureSDK(*server, kApiKey);
   auto delegate = std::make_shared<HostDelegate>();
   MorvikVerify::shared().setDelegate(delegate);
   if (!person.registerCameras()) {

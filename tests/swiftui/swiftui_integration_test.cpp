@@ -16,6 +16,7 @@
 #include "api/ApiTestSupport.h"
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/host/ConfigureSDK.h"
 #include "fixtures/host/HostJournal.h"
 #include "fixtures/server/LoopbackServer.h"
 #include "flow/steps/StepListTestSupport.h"
@@ -80,11 +81,7 @@ class DeclarativeTest : public ::testing::Test {
     avf::VirtualCamera::unregisterAll();  // capture screens find no camera: nothing runs behind them
     dispatch::clock::useManualClock();
     apitest::setPath(morvik::APIManager::shared(), true);
-    MorvikVerify::configure(morvik::MorvikVerifyConfig("test-key", morvik::MorvikEnvironment::development,
-                                                       uikit::UIColor::systemBlue()));
-    auto& api = morvik::APIManager::shared();
-    api.setBaseURL(foundation::URL::string(server.baseURL()));
-    api.setTrustedCertificateForTesting(server.caCertificatePEM());
+    fixtures::host::configureSDK(server, "test-key");
     server.setDefaultReply(ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply)));
     journal = std::make_shared<Journal>();
     MorvikVerify::shared().setDelegate(journal);

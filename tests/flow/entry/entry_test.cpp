@@ -12,6 +12,7 @@
 #include "api/ApiTestSupport.h"
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/host/ConfigureSDK.h"
 #include "fixtures/host/HostJournal.h"
 #include "fixtures/server/LoopbackServer.h"
 #include "flow/steps/StepListTestSupport.h"
@@ -51,13 +52,9 @@ class EntryTest : public ::testing::Test {
     window->setRootViewController(host);
     window->makeKeyAndVisible();
     settle();
-    MorvikVerify::configure(
-        MorvikVerifyConfig("test-key", MorvikEnvironment::development, uikit::UIColor::systemBlue()));
     // The configured environment is not reachable from here: the loopback
     // server stands in for it, trusted through the throwaway authority.
-    auto& api = morvik::APIManager::shared();
-    api.setBaseURL(foundation::URL::string(server.baseURL()));
-    api.setTrustedCertificateForTesting(server.caCertificatePEM());
+    fixtures::host::configureSDK(server, "test-key");
     journal = std::make_shared<Journal>();
     MorvikVerify::shared().setDelegate(journal);
   }

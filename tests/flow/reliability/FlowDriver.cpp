@@ -11,6 +11,7 @@
 
 #include "fixtures/camera/CameraTestSupport.h"
 #include "fixtures/generators/Generators.h"
+#include "fixtures/host/ConfigureSDK.h"
 #include "fixtures/ui/ViewSearch.h"
 #include "flow/capture/CaptureRules.h"
 #include "flow/capture/IDCaptureVCState.h"
@@ -123,11 +124,7 @@ FlowDriver::FlowDriver(fixtures::LoopbackServer& server) : server_(server) {
   settle();
   window_->layoutIfNeeded();
 
-  morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(
-      "reliability-key", morvik::MorvikEnvironment::development, uikit::UIColor::systemBlue()));
-  auto& api = morvik::APIManager::shared();
-  api.setBaseURL(foundation::URL::string(server_.baseURL()));
-  api.setTrustedCertificateForTesting(server_.caCertificatePEM());
+  fixtures::host::configureSDK(server_, "reliability-key");
   delegate_ = std::make_shared<Delegate>();
   delegate_->driver = this;
   morvik::MorvikVerify::shared().setDelegate(delegate_);
