@@ -48,10 +48,13 @@ struct Models {
   std::string error;  // empty when both loaded
 };
 
-// Loaded once per process on first use (about 1.3 s), shared read-only afterwards.
+// Loaded once per process on first use (about 1.3 s), shared read-only
+// afterwards, and never destroyed: a worker thread may still be analysing a
+// frame while exit runs the static destructors.
 const Models& models() {
-  static const Models loaded = [] {
-    Models m;
+  static const Models& loaded = *[] {
+    auto* made = new Models;
+    Models& m = *made;
     m.detector = dlib::get_frontal_face_detector();
     std::vector<dlib::frontal_face_detector::feature_vector_type> filters;
     for (unsigned long i = 0; i < m.detector.num_detectors(); ++i) filters.push_back(m.detector.get_w(i));
@@ -73,14 +76,14 @@ const Models& models() {
     }
     if (path.empty()) {
       m.error = "face landmark model shape_predictor_68_face_landmarks.dat not found (package libdlib-data)";
-      return m;
+      return made;
     }
     try {
       dlib::deserialize(path) >> m.predictor;
     } catch (const std::exception& e) {
       m.error = "face landmark model could not be read: " + std::string(e.what());
     }
-    return m;
+    return made;
   }();
   return loaded;
 }
@@ -125,8 +128,9 @@ cv::Rect2f refineBox(detail::Frame& frame, dlib::frontal_face_detector& detector
 // camera), in units where the outer eye corners lie 450 apart (average adult
 // proportions): nose tip, chin, outer eye corners, mouth corners.
 const std::vector<cv::Point3d>& headModel() {
-  static const std::vector<cv::Point3d> model = {{0, 0, 0},        {0, 330, 65},     {-225, -170, 135},
-                                                 {225, -170, 135}, {-150, 150, 125}, {150, 150, 125}};
+  // Never destroyed, like the models: exit must not pull it from a worker.
+  static const auto& model = *new std::vector<cv::Point3d>{
+      {0, 0, 0}, {0, 330, 65}, {-225, -170, 135}, {225, -170, 135}, {-150, 150, 125}, {150, 150, 125}};
   return model;
 }
 constexpr int kModelLandmarks[6] = {30, 8, 36, 45, 48, 54};

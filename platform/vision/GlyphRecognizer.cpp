@@ -466,8 +466,10 @@ std::shared_ptr<const GlyphRecognizer> GlyphRecognizer::train(const std::string&
 
 std::shared_ptr<const GlyphRecognizer> GlyphRecognizer::shared(std::string* why) {
   static std::once_flag once;
-  static std::shared_ptr<const GlyphRecognizer> recognizer;
-  static std::string failure;
+  // Never destroyed: a worker thread may still ask for the model while exit
+  // runs the static destructors.
+  static auto& recognizer = *new std::shared_ptr<const GlyphRecognizer>();
+  static auto& failure = *new std::string();
   std::call_once(once, [] {
     namespace fs = std::filesystem;
     auto exists = [](const char* p) {
