@@ -631,15 +631,19 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       if (seen(searched, small)) continue;
       searched.push_back(small);
       // Outlines of texture and clutter are mostly unsupported: drop them before the costly steps.
-      if (quadSupport(small, gx, gy) < 0.3f) continue;
+      if (quadSupport(small, gx, gy) < 0.25f) continue;
       const Quad found = small;
       small = growOutward(small, gx, gy);
-      // The outline as found competes too: growing may have crossed the document's edge onto a line of
-      // the surface that a side of the surface happens to reach.
+      // Where the grown outline has a side running on past a corner, the outline as found competes too:
+      // growing may have crossed the document's edge onto a line of the surface that a side of the
+      // surface happens to reach.
+      bool grownClean = false;
       for (const Quad* q : std::array<const Quad*, 2>{&small, &found}) {
+        if (q == &found && grownClean) break;
         if (seen(grown, *q)) continue;
         grown.push_back(*q);
         const int runningOn = sidesRunningOn(*q, gx, gy);
+        grownClean = runningOn == 0;
         if (runningOn >= 2) continue;
         for (int i = 0; i < 4; ++i) coarse[i] = crop.toOriented((*q)[i]);
         if (isConvex(coarse)) consider(coarse, runningOn);
