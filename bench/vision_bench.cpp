@@ -73,10 +73,11 @@ const Frames& frames() {
   return f;
 }
 
-void BM_RectangleRequest_Live(benchmark::State& state) {
-  const auto& f = frames();
+// The capture screen's live rectangle request on one frame.
+template <typename Frame>
+void liveRectangleRequest(benchmark::State& state, const Frame& frame) {
   for (auto _ : state) {
-    vision::VNImageRequestHandler handler(f.card, CGImagePropertyOrientation::right);
+    vision::VNImageRequestHandler handler(frame, CGImagePropertyOrientation::right);
     vision::VNDetectRectanglesRequest r;
     r.maximumObservations = 1, r.minimumSize = 0.1f, r.minimumConfidence = 0.6f, r.minimumAspectRatio = 0.2f;
     r.quadratureTolerance = 30;
@@ -86,17 +87,10 @@ void BM_RectangleRequest_Live(benchmark::State& state) {
   }
 }
 
+void BM_RectangleRequest_Live(benchmark::State& state) { liveRectangleRequest(state, frames().card); }
+
 void BM_RectangleRequest_Live_BandedCardOnPhotograph(benchmark::State& state) {
-  const auto& f = frames();
-  for (auto _ : state) {
-    vision::VNImageRequestHandler handler(f.bandedCard, CGImagePropertyOrientation::right);
-    vision::VNDetectRectanglesRequest r;
-    r.maximumObservations = 1, r.minimumSize = 0.1f, r.minimumConfidence = 0.6f, r.minimumAspectRatio = 0.2f;
-    r.quadratureTolerance = 30;
-    r.regionOfInterest = vision::CGRect::make(0.075, 0.075, 0.85, 0.85);
-    handler.perform({&r});
-    if (r.results().empty()) state.SkipWithError("no rectangle");
-  }
+  liveRectangleRequest(state, frames().bandedCard);
 }
 
 void BM_Plain_CannyFindContours_FullFrame(benchmark::State& state) {
