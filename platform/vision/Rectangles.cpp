@@ -144,24 +144,35 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
     std::vector<ColourHits> hits;
     int bestCount = 0, channel = 0;
     bool positive = true;
-    // Grey first (full resolution, and enough for most edges), colour only where grey is weak.
-    for (const bool withColour : {false, true}) {
-      if (withColour && (!colour || bestCount * 4 >= samples * 3)) break;
-      along.clear(), hits.clear();
-      for (int i = 0; i < samples; ++i) {
-        const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
-        along.push_back(a + (b - a) * t);
-        hits.push_back(findEdges(frame, along.back(), n, range, withColour));
+    // A side that the outline placed far off (a faint edge, which the coarse search follows
+    // poorly) is looked for again farther out.
+    for (const int reach : {range, std::min(3 * range, 30)}) {
+      if (reach != range && bestCount * 2 >= samples) break;
+      std::vector<cv::Point2f> along1;
+      std::vector<ColourHits> hits1;
+      int count1 = 0, channel1 = 0;
+      bool positive1 = true;
+      // Grey first (full resolution, and enough for most edges), colour only where grey is weak.
+      for (const bool withColour : {false, true}) {
+        if (withColour && (!colour || count1 * 4 >= samples * 3)) break;
+        along1.clear(), hits1.clear();
+        for (int i = 0; i < samples; ++i) {
+          const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
+          along1.push_back(a + (b - a) * t);
+          hits1.push_back(findEdges(frame, along1.back(), n, reach, withColour));
+        }
+        // The channel and polarity with the most strong steps (card lighter, darker or of another hue
+        // than its surroundings).
+        count1 = 0, channel1 = 0, positive1 = true;
+        for (int c = 0; c < (withColour ? 3 : 1); ++c) {
+          int pos = 0, neg = 0;
+          for (const auto& h : hits1) (h[c].strength > 6 ? ++pos : h[c].strength < -6 ? ++neg : 0);
+          if (std::max(pos, neg) > count1) count1 = std::max(pos, neg), channel1 = c, positive1 = pos >= neg;
+        }
       }
-      // The channel and polarity with the most strong steps (card lighter, darker or of another hue
-      // than its surroundings).
-      bestCount = 0, channel = 0, positive = true;
-      for (int c = 0; c < (withColour ? 3 : 1); ++c) {
-        int pos = 0, neg = 0;
-        for (const auto& h : hits) (h[c].strength > 6 ? ++pos : h[c].strength < -6 ? ++neg : 0);
-        if (std::max(pos, neg) > bestCount)
-          bestCount = std::max(pos, neg), channel = c, positive = pos >= neg;
-      }
+      if (reach == range || count1 > bestCount)
+        along = std::move(along1), hits = std::move(hits1), bestCount = count1, channel = channel1,
+        positive = positive1;
     }
     std::vector<cv::Point2f> good;
     for (std::size_t i = 0; i < hits.size(); ++i) {
