@@ -538,18 +538,24 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     cv::Mat soft;
     cv::GaussianBlur(crop.chroma, soft, {5, 5}, 0);
     cv::split(soft, chroma);
-    for (const auto& c : chroma) {
-      cv::Mat cx, cy;
-      cv::Sobel(c, cx, CV_16S, 1, 0, 3);
-      cv::Sobel(c, cy, CV_16S, 0, 1, 3);
-      for (int y = 0; y < gx.rows; ++y) {
-        short *ax = gx.ptr<short>(y), *ay = gy.ptr<short>(y);
-        const short *bx = cx.ptr<short>(y), *by = cy.ptr<short>(y);
-        for (int x = 0; x < gx.cols; ++x) {
-          const int wx = int(bx[x] * kChromaWeight), wy = int(by[x] * kChromaWeight);
-          if (wx * wx + wy * wy > int(ax[x]) * ax[x] + int(ay[x]) * ay[x])
-            ax[x] = cv::saturate_cast<short>(wx), ay[x] = cv::saturate_cast<short>(wy);
+    // Both chroma channels at once (interleaved Cb, Cr), merged in one integer pass: Cb first, then Cr
+    // against what Cb left. v * 3 / 2 truncates toward zero, as int(v * 1.5f) does.
+    static_assert(kChromaWeight == 1.5f);
+    cv::Mat cx, cy;
+    cv::Sobel(soft, cx, CV_16S, 1, 0, 3);
+    cv::Sobel(soft, cy, CV_16S, 0, 1, 3);
+    for (int y = 0; y < gx.rows; ++y) {
+      short *ax = gx.ptr<short>(y), *ay = gy.ptr<short>(y);
+      const short *bx = cx.ptr<short>(y), *by = cy.ptr<short>(y);
+      for (int x = 0; x < gx.cols; ++x) {
+        int mx = ax[x], my = ay[x];
+        for (int k = 0; k < 2; ++k) {
+          const int wx = bx[2 * x + k] * 3 / 2, wy = by[2 * x + k] * 3 / 2;
+          const bool stronger = wx * wx + wy * wy > mx * mx + my * my;
+          mx = stronger ? std::clamp(wx, -32768, 32767) : mx;
+          my = stronger ? std::clamp(wy, -32768, 32767) : my;
         }
+        ax[x] = short(mx), ay[x] = short(my);
       }
     }
   }
