@@ -166,23 +166,25 @@ const cv::Mat& Frame::rawChroma() {
 
 bool Frame::hasChroma() { return !rawChroma().empty(); }
 
-cv::Vec3f Frame::sampleOrientedColour(cv::Point2f p) {
-  const float grey = sampleOriented(p);
-  const cv::Mat& c = rawChroma();
-  if (c.empty()) return {grey, 128.f, 128.f};
-  const cv::Point2f q = orientedToRaw(p) * 0.5f;
-  const float x = std::clamp(q.x - 0.5f, 0.0f, float(c.cols - 1)),
-              y = std::clamp(q.y - 0.5f, 0.0f, float(c.rows - 1));
-  const int x0 = std::min(int(x), std::max(0, c.cols - 2)), y0 = std::min(int(y), std::max(0, c.rows - 2));
-  const int x1 = std::min(x0 + 1, c.cols - 1), y1 = std::min(y0 + 1, c.rows - 1);
-  const float fx = x - x0, fy = y - y0;
-  cv::Vec3f out(grey, 0, 0);
-  for (int k = 0; k < 2; ++k) {
-    const auto at = [&](int yy, int xx) { return float(c.ptr<std::uint8_t>(yy)[2 * xx + k]); };
-    out[1 + k] =
-        (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) + (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
+const Frame::Sampler& Frame::sampler() {
+  if (!sampler_) {
+    Sampler s;
+    using O = CGImagePropertyOrientation;
+    const O o = orientation_;
+    // Oriented -> raw as orientedToRaw maps it: the axes maybe swapped, then each maybe flipped.
+    s.swap_ = swapsAxes(o);
+    s.flipX_ = o == O::upMirrored || o == O::down || o == O::rightMirrored || o == O::left;
+    s.flipY_ = o == O::down || o == O::downMirrored || o == O::right || o == O::rightMirrored;
+    s.w_ = float(rawSize_.width), s.h_ = float(rawSize_.height);
+    const cv::Mat& g = rawGrey();
+    s.grey_ = g.ptr<std::uint8_t>(), s.greyStep_ = g.step[0], s.greyCols_ = g.cols, s.greyRows_ = g.rows;
+    const cv::Mat& c = rawChroma();
+    if (!c.empty())
+      s.chroma_ = c.ptr<std::uint8_t>(), s.chromaStep_ = c.step[0], s.chromaCols_ = c.cols,
+      s.chromaRows_ = c.rows;
+    sampler_ = s;
   }
-  return out;
+  return *sampler_;
 }
 
 cv::Point2f Frame::rawToOriented(cv::Point2f p) const {
@@ -310,20 +312,6 @@ CGPoint Frame::normalised(cv::Point2f p) const {
 CGRect Frame::normalisedRect(const cv::Rect2f& r) const {
   const double W = orientedSize_.width, H = orientedSize_.height;
   return CGRect::make(r.x / W, 1.0 - (double(r.y) + r.height) / H, r.width / W, r.height / H);
-}
-
-float Frame::sampleOriented(cv::Point2f p) {
-  const cv::Mat& g = rawGrey();
-  const cv::Point2f q = orientedToRaw(p);
-  const float x = std::clamp(q.x - 0.5f, 0.0f, float(g.cols - 1)),
-              y = std::clamp(q.y - 0.5f, 0.0f, float(g.rows - 1));
-  const int x0 = std::min(int(x), g.cols - 2 < 0 ? 0 : g.cols - 2),
-            y0 = std::min(int(y), g.rows - 2 < 0 ? 0 : g.rows - 2);
-  const int x1 = std::min(x0 + 1, g.cols - 1), y1 = std::min(y0 + 1, g.rows - 1);
-  const float fx = x - x0, fy = y - y0;
-  const auto at = [&](int yy, int xx) { return float(g.at<std::uint8_t>(yy, xx)); };
-  return (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
-         (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
 }
 
 }  // namespace vision::detail

@@ -6,7 +6,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -71,10 +73,70 @@ class Frame {
   CGPoint normalised(cv::Point2f p) const;
   CGRect normalisedRect(const cv::Rect2f& r) const;
 
+  // Reads the oriented image straight from the stored planes, the orientation resolved once: cheap
+  // enough for loops that sample many points. Valid while the frame lives.
+  class Sampler {
+   public:
+    cv::Point2f toRaw(cv::Point2f p) const {
+      const float u = swap_ ? p.y : p.x, v = swap_ ? p.x : p.y;
+      return {flipX_ ? w_ - u : u, flipY_ ? h_ - v : v};
+    }
+    // Bilinear grey value at a continuous oriented position (clamped at the border).
+    float grey(cv::Point2f p) const { return greyAtRaw(toRaw(p)); }
+    // Grey, Cb and Cr there (chroma 128 without colour).
+    cv::Vec3f colour(cv::Point2f p) const {
+      const cv::Point2f r = toRaw(p);
+      const float grey = greyAtRaw(r);
+      if (!chroma_) return {grey, 128.f, 128.f};
+      const cv::Point2f q = r * 0.5f;
+      const float x = std::clamp(q.x - 0.5f, 0.0f, float(chromaCols_ - 1)),
+                  y = std::clamp(q.y - 0.5f, 0.0f, float(chromaRows_ - 1));
+      const int x0 = std::min(int(x), std::max(0, chromaCols_ - 2)),
+                y0 = std::min(int(y), std::max(0, chromaRows_ - 2));
+      const int x1 = std::min(x0 + 1, chromaCols_ - 1), y1 = std::min(y0 + 1, chromaRows_ - 1);
+      const float fx = x - x0, fy = y - y0;
+      cv::Vec3f out(grey, 0, 0);
+      for (int k = 0; k < 2; ++k) {
+        const auto at = [&](int yy, int xx) {
+          return float(chroma_[std::size_t(yy) * chromaStep_ + 2 * xx + k]);
+        };
+        out[1 + k] = (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
+                     (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
+      }
+      return out;
+    }
+    bool hasChroma() const { return chroma_ != nullptr; }
+
+   private:
+    friend class Frame;
+    float greyAtRaw(cv::Point2f q) const {
+      const float x = std::clamp(q.x - 0.5f, 0.0f, float(greyCols_ - 1)),
+                  y = std::clamp(q.y - 0.5f, 0.0f, float(greyRows_ - 1));
+      const int x0 = std::min(int(x), std::max(0, greyCols_ - 2)),
+                y0 = std::min(int(y), std::max(0, greyRows_ - 2));
+      const int x1 = std::min(x0 + 1, greyCols_ - 1), y1 = std::min(y0 + 1, greyRows_ - 1);
+      const float fx = x - x0, fy = y - y0;
+      const auto at = [&](int yy, int xx) {
+        return float(grey_[std::size_t(yy) * greyStep_ + std::size_t(xx)]);
+      };
+      return (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
+             (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
+    }
+    bool swap_ = false, flipX_ = false, flipY_ = false;
+    float w_ = 0, h_ = 0;  // raw size
+    const std::uint8_t* grey_ = nullptr;
+    std::size_t greyStep_ = 0;
+    int greyCols_ = 0, greyRows_ = 0;
+    const std::uint8_t* chroma_ = nullptr;  // Cb, Cr interleaved at half resolution; null without colour
+    std::size_t chromaStep_ = 0;
+    int chromaCols_ = 0, chromaRows_ = 0;
+  };
+  const Sampler& sampler();
+
   // Bilinear grey value at a continuous oriented position (clamped at the border).
-  float sampleOriented(cv::Point2f p);
+  float sampleOriented(cv::Point2f p) { return sampler().grey(p); }
   // Grey, Cb and Cr there (chroma 128 without colour).
-  cv::Vec3f sampleOrientedColour(cv::Point2f p);
+  cv::Vec3f sampleOrientedColour(cv::Point2f p) { return sampler().colour(p); }
   bool hasChroma();
 
   std::optional<std::vector<FaceResult>> faces;  // filled by the first face request of a perform
@@ -91,6 +153,7 @@ class Frame {
   cv::Mat chromaView_;  // NV12: view of the chroma plane
   cv::Mat rawChroma_;
   bool chromaDone_ = false;
+  std::optional<Sampler> sampler_;
   std::shared_ptr<const void> keepAlive_;
 };
 

@@ -81,12 +81,13 @@ struct EdgeHit {
 using ColourHits = std::array<EdgeHit, 3>;
 
 ColourHits findEdges(detail::Frame& frame, cv::Point2f p, cv::Point2f n, int range, bool colour) {
+  const detail::Frame::Sampler& sampler = frame.sampler();
   cv::Vec3f prof[64];
   const int count = std::min(2 * range + 3, 64);
   const int half = count / 2;
   for (int i = 0; i < count; ++i) {
     const cv::Point2f q = p + n * float(i - half);
-    prof[i] = colour ? frame.sampleOrientedColour(q) : cv::Vec3f(frame.sampleOriented(q), 128.f, 128.f);
+    prof[i] = colour ? sampler.colour(q) : cv::Vec3f(sampler.grey(q), 128.f, 128.f);
   }
   ColourHits hits;
   for (int c = 0; c < (colour ? 3 : 1); ++c) {
@@ -331,6 +332,9 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   // Again while anything moves: an edge's sides may have grown (a stripe down the side) after it was
   // looked at.
   std::array<bool, 4> shifted = {true, true, true, true};
+  constexpr int kMaxSlack = 24, kBlock = 16, kPad = kMaxSlack + kBlock;
+  std::vector<std::uint8_t> hit;
+  std::uint8_t weak[2 * kMaxSlack + 1][kBlock];
   for (int pass = 0, changed = 1; pass < 4 && changed; ++pass) {
     changed = 0;
     const std::array<bool, 4> before = shifted;
@@ -367,16 +371,19 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       // printed lines and its edge are not quite parallel in the image: the line's offset at each end
       // is searched on its own, within a slope that grows with the distance.
       if (!(allowance < maxSteps)) continue;
-      const int far = int(std::ceil(allowance)), slack = std::min(24, 2 + int(0.4 * allowance));
+      const int far = int(std::ceil(allowance)), slack = std::min(kMaxSlack, 2 + int(0.4 * allowance));
       constexpr int kSamples = 24;
       const int span = far + slack + 2;
       // Per sample and offset: a rising (bit 0) or falling (bit 1) step within 1 px; bits 2 and 3 the
       // same for strong steps.
-      std::vector<std::uint8_t> hit(std::size_t(kSamples * span), 0);
+      // Padded so that blocks of offsets may run past either end of the rows.
+      hit.assign(std::size_t(kSamples * span + 2 * kPad), 0);
+      std::uint8_t* rows = hit.data() + kPad;
       for (int i = 0; i < kSamples; ++i) {
         const float t = 0.1f + 0.8f * (float(i) + 0.5f) / kSamples;
         const cv::Point2f base = a + (b - a) * t;
-        for (int o = 0; o < span; ++o) {
+        // Lines end within `far`, so offsets past far + 1 are never read.
+        for (int o = 0, end = std::min(span, far + 2); o < end; ++o) {
           const cv::Point2f p = base + n * float(o);
           const int xx = int(p.x), yy = int(p.y);
           if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
@@ -385,23 +392,25 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
           if (std::abs(g) <= 40 || std::abs(g) <= 2 * std::abs(along)) continue;
           const std::uint8_t bits =
               std::uint8_t((g > 0 ? 1 : 2) << (std::abs(g) > 60 ? 2 : 0)) | (g > 0 ? 1 : 2);
-          for (int k = std::max(0, o - 1); k <= std::min(span - 1, o + 1); ++k)
-            hit[std::size_t(i * span + k)] |= bits;
+          for (int k = std::max(0, o - 1); k <= std::min(span - 1, o + 1); ++k) rows[i * span + k] |= bits;
         }
       }
       // Weak steps find how far the document reaches (its edge against a surface of nearly its own
       // grey); strong ones, where there are any, place the line. A line is an offset at the first end
       // and a slope: per slope, each sample's offset from the first end is fixed.
-      std::vector<int> rise(std::size_t((2 * slack + 1) * kSamples));
-      for (int s = -slack; s <= slack; ++s)
-        for (int i = 0; i < kSamples; ++i)
-          rise[std::size_t((s + slack) * kSamples + i)] =
-              int(std::lround(double(s) * (0.1 + 0.8 * (i + 0.5) / kSamples)));
+      static const std::array<int, (2 * kMaxSlack + 1)* kSamples> rise = [] {
+        std::array<int, (2 * kMaxSlack + 1) * kSamples> r{};
+        for (int s = -kMaxSlack; s <= kMaxSlack; ++s)
+          for (int i = 0; i < kSamples; ++i)
+            r[std::size_t((s + kMaxSlack) * kSamples + i)] =
+                int(std::lround(double(s) * (0.1 + 0.8 * (i + 0.5) / kSamples)));
+        return r;
+      }();
       const auto support = [&](int o0, int s, int shift) {
         int rising = 0, falling = 0;
-        const int* r = &rise[std::size_t((s + slack) * kSamples)];
+        const int* r = &rise[std::size_t((s + kMaxSlack) * kSamples)];
         for (int i = 0; i < kSamples; ++i) {
-          const std::uint8_t h = hit[std::size_t(i * span + o0 + r[i])];
+          const std::uint8_t h = rows[i * span + o0 + r[i]];
           rising += (h >> shift) & 1;
           falling += (h >> (shift + 1)) & 1;
         }
@@ -409,14 +418,29 @@ Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
       };
       // The farthest supported line, then the best supported one within 3 px inside it: an edge's
       // response is a few pixels wide, and its far fringe is not the edge.
+      // Offsets are taken 16 at a time, from the far end inward, the weak support of all slopes of
+      // the 16 counted together (the counts of offsets outside [1, far] read padding and go unused).
       double farthest = -1;
-      for (int o0 = far; o0 >= 1 && o0 + 0.5 * slack > farthest; --o0)
-        for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s)
-          if (o0 + 0.5 * s > farthest) {
-            const double mean = o0 + 0.5 * s;
-            const bool faintWillDo = bothReach > 0 && mean >= bothReach - 3 && mean <= reach + 3;
-            if (support(o0, s, 0) >= (faintWillDo ? kSamples / 2 : kSamples * 3 / 4)) farthest = mean;
+      for (int top = far; top >= 1 && top + 0.5 * slack > farthest; top -= kBlock) {
+        const int bottom = top - (kBlock - 1);
+        for (int s = -slack; s <= slack; ++s) {
+          const int* r = &rise[std::size_t((s + kMaxSlack) * kSamples)];
+          std::uint8_t up[kBlock] = {}, down[kBlock] = {};
+          for (int i = 0; i < kSamples; ++i) {
+            const std::uint8_t* h = rows + (i * span + bottom + r[i]);
+            for (int j = 0; j < kBlock; ++j) up[j] += h[j] & 1, down[j] += (h[j] >> 1) & 1;
           }
+          for (int j = 0; j < kBlock; ++j) weak[s + slack][j] = std::max(up[j], down[j]);
+        }
+        for (int o0 = top; o0 >= std::max(1, bottom) && o0 + 0.5 * slack > farthest; --o0)
+          for (int s = std::max(1 - o0, -slack); s <= std::min(far - o0, slack); ++s)
+            if (o0 + 0.5 * s > farthest) {
+              const double mean = o0 + 0.5 * s;
+              const bool faintWillDo = bothReach > 0 && mean >= bothReach - 3 && mean <= reach + 3;
+              if (weak[s + slack][o0 - bottom] >= (faintWillDo ? kSamples / 2 : kSamples * 3 / 4))
+                farthest = mean;
+            }
+      }
       double bestMean = -1, best0 = 0, best1 = 0;
       int bestSupport = 0;
       for (int o0 = 1; o0 <= far && farthest > 0; ++o0)
