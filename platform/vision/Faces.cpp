@@ -2,18 +2,19 @@
 // image, its 68-point shape predictor on a sharper crop around each face, and
 // a head-pose fit of six landmarks to a generic head (cv::solvePnP).
 #include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/image_processing/shape_predictor.h>
 #include <dlib/opencv/cv_image.h>
 #include <dlib/serialize.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "vision/Frame.h"
+#include "vision/LandmarkModel.h"
 
 namespace vision {
 
@@ -44,7 +45,7 @@ const char* const kPredictorPaths[] = {
 struct Models {
   dlib::frontal_face_detector detector;
   dlib::frontal_face_detector fineDetector, refineDetector;  // the same filters on fewer pyramid levels
-  dlib::shape_predictor predictor;
+  detail::LandmarkModel landmarks;
   std::string error;  // empty when both loaded
 };
 
@@ -79,7 +80,8 @@ const Models& models() {
       return made;
     }
     try {
-      dlib::deserialize(path) >> m.predictor;
+      std::ifstream in(path, std::ios::binary);
+      m.landmarks.load(in);
     } catch (const std::exception& e) {
       m.error = "face landmark model could not be read: " + std::string(e.what());
     }
@@ -91,11 +93,13 @@ const Models& models() {
 // The detectors keep scratch state while they scan, so each thread scans with its own copies.
 struct ThreadDetectors {
   dlib::frontal_face_detector coarse, fine, refine;
+  detail::LandmarkModel::Scratch landmarks;
 };
 ThreadDetectors& detectorsForThisThread(const Models& m) {
   thread_local std::unique_ptr<ThreadDetectors> local;
   if (!local)
-    local = std::make_unique<ThreadDetectors>(ThreadDetectors{m.detector, m.fineDetector, m.refineDetector});
+    local =
+        std::make_unique<ThreadDetectors>(ThreadDetectors{m.detector, m.fineDetector, m.refineDetector, {}});
   return *local;
 }
 
@@ -212,10 +216,8 @@ bool analyseFaces(detail::Frame& frame, VNError& error) {
     const cv::Point2f ca = crop.fromOriented(face.box.tl()), cb = crop.fromOriented(face.box.br());
     const dlib::rectangle inCrop(long(std::lround(ca.x)), long(std::lround(ca.y)),
                                  long(std::lround(cb.x)) - 1, long(std::lround(cb.y)) - 1);
-    const dlib::full_object_detection shape = m.predictor(dlib::cv_image<unsigned char>(crop.image), inCrop);
-    if (shape.num_parts() != 68) continue;
-    for (unsigned i = 0; i < 68; ++i)
-      face.points[i] = crop.toOriented({float(shape.part(i).x()) + 0.5f, float(shape.part(i).y()) + 0.5f});
+    const auto points = m.landmarks.predict(crop.image, inCrop, detectors.landmarks);
+    for (std::size_t i = 0; i < points.size(); ++i) face.points[i] = crop.toOriented(points[i]);
     fitPose(face, os);
     const cv::Rect faceInCrop = cv::Rect(cv::Point(int(ca.x), int(ca.y)), cv::Point(int(cb.x), int(cb.y))) &
                                 cv::Rect(0, 0, crop.image.cols, crop.image.rows);
