@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -109,6 +111,102 @@ std::array<cv::Point2f, 4> ordered(std::array<cv::Point2f, 4> q) {
   return out;
 }
 
+// A patch of strong edges that mostly run one way (a code's bars), in image
+// pixels: its centre, its axes and its extent along them.
+struct BarRegion {
+  cv::Point2f centre;
+  cv::Point2f across, along;     // unit vectors: across the bars (a PDF417's rows), along them
+  float length = 0, height = 0;  // extent across and along the bars
+  double score = 0;              // area times how consistently the edges run one way
+};
+
+// Bar-code regions in a grey image, the most code-like first. The structure
+// tensor of the gradients, pooled into cells, marks where edges are strong and
+// mostly parallel; the tensor summed over a whole region gives its angle far
+// more precisely than the region's outline would.
+std::vector<BarRegion> findBarRegions(const cv::Mat& grey) {
+  if (grey.cols < 64 || grey.rows < 32) return {};
+  // Gradients at half of 1080p still see modules of 2 px; cells of 4 (8 px of
+  // the frame) are finer than the shortest code worth reading.
+  const double half = std::min(1.0, 960.0 / std::max(grey.cols, grey.rows));
+  cv::Mat small;
+  if (half < 1.0)
+    cv::resize(grey, small, cv::Size(), half, half, cv::INTER_AREA);
+  else
+    small = grey;
+  cv::Mat gx, gy;
+  cv::Sobel(small, gx, CV_32F, 1, 0, 3);
+  cv::Sobel(small, gy, CV_32F, 0, 1, 3);
+  constexpr int kCell = 4;
+  const cv::Size cells(std::max(1, small.cols / kCell), std::max(1, small.rows / kCell));
+  cv::Mat jxx, jyy, jxy;
+  cv::resize(gx.mul(gx), jxx, cells, 0, 0, cv::INTER_AREA);
+  cv::resize(gy.mul(gy), jyy, cells, 0, 0, cv::INTER_AREA);
+  cv::resize(gx.mul(gy), jxy, cells, 0, 0, cv::INTER_AREA);
+  for (cv::Mat* m : {&jxx, &jyy, &jxy}) cv::blur(*m, *m, cv::Size(3, 3));
+  cv::Mat mask(cells, CV_8UC1, cv::Scalar(0));
+  for (int y = 0; y < cells.height; ++y) {
+    const float *a = jxx.ptr<float>(y), *b = jyy.ptr<float>(y), *c = jxy.ptr<float>(y);
+    auto* m = mask.ptr<std::uint8_t>(y);
+    for (int x = 0; x < cells.width; ++x) {
+      const float energy = a[x] + b[x], d = a[x] - b[x];
+      // Edges of a printed code's contrast, more of them one way than across:
+      // a PDF417's row boundaries add edges across its bars, so only a third
+      // of the energy need lean one way. Busy scenes rarely have both.
+      if (energy > 15000.f && std::sqrt(d * d + 4 * c[x] * c[x]) > 0.3f * energy) m[x] = 255;
+    }
+  }
+  // Close the code's gaps, then cut the thin bridges (a card's edge, traces,
+  // lines of text) that join it to other busy places.
+  cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+  cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+  const float toImage = static_cast<float>(kCell / half);
+  std::vector<BarRegion> regions;
+  for (const auto& contour : contours) {
+    const double area = cv::contourArea(contour);
+    if (area < 60) continue;  // under about 60 x 60 px of the frame
+    const cv::Rect box = cv::boundingRect(contour);
+    cv::Mat inside(box.size(), CV_8UC1, cv::Scalar(0));
+    cv::drawContours(inside, std::vector<std::vector<cv::Point>>{contour}, 0, 255, cv::FILLED, cv::LINE_8,
+                     cv::noArray(), INT_MAX, -box.tl());
+    double a = 0, b = 0, c = 0;
+    for (int y = 0; y < box.height; ++y) {
+      const auto* in = inside.ptr<std::uint8_t>(y);
+      const float* pa = jxx.ptr<float>(box.y + y) + box.x;
+      const float* pb = jyy.ptr<float>(box.y + y) + box.x;
+      const float* pc = jxy.ptr<float>(box.y + y) + box.x;
+      for (int x = 0; x < box.width; ++x)
+        if (in[x]) a += pa[x], b += pb[x], c += pc[x];
+    }
+    const double theta = 0.5 * std::atan2(2 * c, a - b);  // the gradients' main direction
+    const double coherence = std::sqrt((a - b) * (a - b) + 4 * c * c) / std::max(a + b, 1e-9);
+    BarRegion r;
+    r.across = cv::Point2f(static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta)));
+    r.along = cv::Point2f(-r.across.y, r.across.x);
+    float minU = FLT_MAX, maxU = -FLT_MAX, minV = FLT_MAX, maxV = -FLT_MAX;
+    for (const auto& p : contour) {
+      const cv::Point2f q((static_cast<float>(p.x) + 0.5f) * toImage,
+                          (static_cast<float>(p.y) + 0.5f) * toImage);
+      const float u = q.dot(r.across), v = q.dot(r.along);
+      minU = std::min(minU, u), maxU = std::max(maxU, u);
+      minV = std::min(minV, v), maxV = std::max(maxV, v);
+    }
+    r.length = maxU - minU;
+    r.height = maxV - minV;
+    r.score = area * toImage * toImage * coherence;
+    // Smaller than a readable code (about 2 px a module), or a scatter of
+    // edges going every way.
+    if (r.length < 120.f || r.height < 40.f || r.score < 6000) continue;
+    r.centre = r.across * ((minU + maxU) / 2) + r.along * ((minV + maxV) / 2);
+    regions.push_back(r);
+  }
+  std::sort(regions.begin(), regions.end(),
+            [](const BarRegion& x, const BarRegion& y) { return x.score > y.score; });
+  return regions;
+}
+
 void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, CMTime time, Objects& out) {
   ZXing::BarcodeFormats formats;
   if (std::count(types.begin(), types.end(), AVMetadataObjectTypePDF417Code))
@@ -126,9 +224,21 @@ void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, 
     out.push_back(std::make_shared<AVMetadataMachineReadableCodeObject>(type, boundsOf(pts, r), time,
                                                                         result.text(), std::move(corners)));
   };
+  // Decodes a warped view; the codes' corners are mapped back through `back` (3x3, view to frame).
+  auto decodeWarped = [&](const cv::Mat& view, const cv::Mat& back) {
+    bool any = false;
+    for (const auto& result : decode(view, formats, true)) {
+      if (!result.isValid()) continue;
+      std::vector<cv::Point2f> pts = cornersOf(result), mapped;
+      cv::perspectiveTransform(pts, mapped, back);
+      add(result, mapped);
+      any = true;
+    }
+    return any;
+  };
   // A card in view is straightened first: decoding a flat card of
   // 800 px is far cheaper than the whole frame and survives tilt and
-  // rotation; the whole frame is searched when that finds nothing.
+  // rotation.
   if (auto card = findCard(r.grey)) {
     const auto q = ordered(*card);
     const double top = cv::norm(q[1] - q[0]), side = cv::norm(q[3] - q[0]);
@@ -145,16 +255,35 @@ void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, 
       const cv::Mat h = cv::getPerspectiveTransform(q.data(), dst.data());
       cv::Mat flat;
       cv::warpPerspective(r.grey, flat, h, cv::Size(outW, outH), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-      const cv::Mat back = h.inv();
-      bool any = false;
-      for (const auto& result : decode(flat, formats, true)) {
-        if (!result.isValid()) continue;
-        std::vector<cv::Point2f> pts = cornersOf(result), mapped;
-        cv::perspectiveTransform(pts, mapped, back);
-        add(result, mapped);
-        any = true;
-      }
-      if (any) return;
+      if (decodeWarped(flat, h.inv())) return;
+    }
+  }
+  // No card, or not the card: a code is found by its bars and turned upright
+  // (ZXing's PDF417 reader gives up beyond a couple of degrees of rotation).
+  if (formats.testFlag(ZXing::BarcodeFormat::PDF417)) {
+    const auto regions = findBarRegions(r.grey);
+    // Two at most: a busy frame without a code must stay cheap.
+    for (std::size_t i = 0; i < regions.size() && i < 2; ++i) {
+      const auto& g = regions[i];
+      // A margin for the quiet zone, and for start and stop patterns the region cut.
+      const float w = g.length * 1.15f + 24, h = g.height * 1.25f + 24;
+      const int outW = static_cast<int>(std::lround(w)), outH = static_cast<int>(std::lround(h));
+      if (outW > 2 * std::max(r.grey.cols, r.grey.rows) || outH > 2 * std::max(r.grey.cols, r.grey.rows))
+        continue;
+      // View (u, v) to frame: centre + across * (u - w / 2) + along * (v - h / 2).
+      const cv::Mat back =
+          (cv::Mat_<double>(3, 3) << g.across.x, g.along.x,
+           g.centre.x - g.across.x * outW / 2.0 - g.along.x * outH / 2.0, g.across.y, g.along.y,
+           g.centre.y - g.across.y * outW / 2.0 - g.along.y * outH / 2.0, 0, 0, 1);
+      cv::Mat upright;
+      cv::warpAffine(r.grey, upright, back.rowRange(0, 2), cv::Size(outW, outH),
+                     cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+      if (decodeWarped(upright, back)) return;
+      // Modules of 2 px under a soft focus: sharpened, the bars part again.
+      cv::Mat soft;
+      cv::GaussianBlur(upright, soft, cv::Size(0, 0), 1.5);
+      cv::addWeighted(upright, 2.0, soft, -1.0, 0, upright);
+      if (decodeWarped(upright, back)) return;
     }
   }
   for (const auto& result : decode(r.grey, formats, false)) {
