@@ -204,6 +204,68 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
   return refined;
 }
 
+// The edges cv::Canny(dx, dy, edges, low, high) finds (L1 magnitude), with the same integer tests,
+// written without branches so that the compiler vectorises the non-maximum suppression: on a busy
+// surface its branches are unpredictable, and it takes two to three times as long.
+cv::Mat cannyEdges(const cv::Mat& dx, const cv::Mat& dy, int low, int high) {
+  const int rows = dx.rows, cols = dx.cols;
+  const std::ptrdiff_t w = cols + 2;
+  // Magnitudes and marks with a border of one: magnitude 0 outside, and a mark that stops the
+  // hysteresis there (1: no edge, 0: weak edge, 2: edge).
+  std::vector<int> mag(std::size_t(w * (rows + 2)), 0);
+  for (int y = 0; y < rows; ++y) {
+    const short *gx = dx.ptr<short>(y), *gy = dy.ptr<short>(y);
+    int* m = &mag[std::size_t((y + 1) * w + 1)];
+    for (int x = 0; x < cols; ++x) m[x] = std::abs(int(gx[x])) + std::abs(int(gy[x]));
+  }
+  std::vector<std::uint8_t> map(std::size_t(w * (rows + 2)), 1);
+  constexpr int kTan22 = 13573;  // tan(22.5 degrees) << 15, rounded
+  for (int y = 0; y < rows; ++y) {
+    const short *gx = dx.ptr<short>(y), *gy = dy.ptr<short>(y);
+    const int* m = &mag[std::size_t((y + 1) * w + 1)];
+    const int *above = m - w, *below = m + w;
+    std::uint8_t* mark = &map[std::size_t((y + 1) * w + 1)];
+    for (int x = 0; x < cols; ++x) {
+      const int xs = gx[x], ys = gy[x];
+      const int ax = std::abs(xs), ay = std::abs(ys) << 15;
+      const int tan22x = ax * kTan22, tan67x = tan22x + (ax << 16);
+      // The neighbours across the edge (all-ones masks select): left and right, above and below, or
+      // the diagonal the gradient points along.
+      const int across = -int(ay < tan22x), along = -int(ay > tan67x), same = -int((xs ^ ys) >= 0);
+      const int diagBefore = (above[x - 1] & same) | (above[x + 1] & ~same);
+      const int diagAfter = (below[x + 1] & same) | (below[x - 1] & ~same);
+      const int before = (m[x - 1] & across) | (~across & ((above[x] & along) | (~along & diagBefore)));
+      const int after = (m[x + 1] & across) | (~across & ((below[x] & along) | (~along & diagAfter)));
+      const int v = m[x];
+      // Greater than the neighbour before; not less than the one after (diagonally: greater).
+      const int peak = int(v > low) & int(v > before) & int(v + ((across | along) & 1) > after);
+      const int strong = peak & int(v > high);
+      mark[x] = std::uint8_t(1 - peak + 2 * strong);
+    }
+  }
+  // Weak edges joined to edges (eight neighbours) are edges.
+  std::vector<std::uint8_t*> stack;
+  for (int y = 0; y < rows; ++y) {
+    std::uint8_t* mark = &map[std::size_t((y + 1) * w + 1)];
+    for (int x = 0; x < cols; ++x)
+      if (mark[x] == 2) stack.push_back(mark + x);
+  }
+  while (!stack.empty()) {
+    std::uint8_t* p = stack.back();
+    stack.pop_back();
+    for (const std::ptrdiff_t o :
+         {-w - 1, -w, -w + 1, std::ptrdiff_t(-1), std::ptrdiff_t(1), w - 1, w, w + 1})
+      if (p[o] == 0) p[o] = 2, stack.push_back(p + o);
+  }
+  cv::Mat edges(rows, cols, CV_8U);
+  for (int y = 0; y < rows; ++y) {
+    const std::uint8_t* mark = &map[std::size_t((y + 1) * w + 1)];
+    std::uint8_t* e = edges.ptr<std::uint8_t>(y);
+    for (int x = 0; x < cols; ++x) e[x] = mark[x] == 2 ? 255 : 0;
+  }
+  return edges;
+}
+
 // Share of the outline with a strong, consistent step close to it.
 float edgeSupport(detail::Frame& frame, const Quad& q, float* mean = nullptr) {
   const bool colour = frame.hasChroma();
@@ -562,29 +624,33 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     cv::Mat soft;
     cv::GaussianBlur(crop.chroma, soft, {5, 5}, 0);
     cv::split(soft, chroma);
-    // Both chroma channels at once (interleaved Cb, Cr), merged in one integer pass: Cb first, then Cr
-    // against what Cb left. v * 3 / 2 truncates toward zero, as int(v * 1.5f) does.
+    // Merged in one integer pass, Cb first, then Cr against what Cb left. v * 3 / 2 truncates toward
+    // zero, as int(v * 1.5f) does; a 3 x 3 Sobel of 8-bit pixels stays within +-1020, so the weighted
+    // values fit a short and the squares an int.
     static_assert(kChromaWeight == 1.5f);
-    cv::Mat cx, cy;
-    cv::Sobel(soft, cx, CV_16S, 1, 0, 3);
-    cv::Sobel(soft, cy, CV_16S, 0, 1, 3);
+    cv::Mat cbx, cby, crx, cry;
+    cv::Sobel(chroma[0], cbx, CV_16S, 1, 0, 3);
+    cv::Sobel(chroma[0], cby, CV_16S, 0, 1, 3);
+    cv::Sobel(chroma[1], crx, CV_16S, 1, 0, 3);
+    cv::Sobel(chroma[1], cry, CV_16S, 0, 1, 3);
     for (int y = 0; y < gx.rows; ++y) {
       short *ax = gx.ptr<short>(y), *ay = gy.ptr<short>(y);
-      const short *bx = cx.ptr<short>(y), *by = cy.ptr<short>(y);
+      const short *bx = cbx.ptr<short>(y), *by = cby.ptr<short>(y), *rx = crx.ptr<short>(y),
+                  *ry = cry.ptr<short>(y);
       for (int x = 0; x < gx.cols; ++x) {
-        int mx = ax[x], my = ay[x];
-        for (int k = 0; k < 2; ++k) {
-          const int wx = bx[2 * x + k] * 3 / 2, wy = by[2 * x + k] * 3 / 2;
-          const bool stronger = wx * wx + wy * wy > mx * mx + my * my;
-          mx = stronger ? std::clamp(wx, -32768, 32767) : mx;
-          my = stronger ? std::clamp(wy, -32768, 32767) : my;
-        }
-        ax[x] = short(mx), ay[x] = short(my);
+        short mx = ax[x], my = ay[x];
+        int m = int(mx) * mx + int(my) * my;
+        const short wbx = short(bx[x] * 3 / 2), wby = short(by[x] * 3 / 2);
+        const int wb = int(wbx) * wbx + int(wby) * wby;
+        mx = wb > m ? wbx : mx, my = wb > m ? wby : my, m = wb > m ? wb : m;
+        const short wrx = short(rx[x] * 3 / 2), wry = short(ry[x] * 3 / 2);
+        const int wr = int(wrx) * wrx + int(wry) * wry;
+        ax[x] = wr > m ? wrx : mx, ay[x] = wr > m ? wry : my;
       }
     }
   }
   cv::Mat edges, light;
-  cv::Canny(gx, gy, edges, 20, 60);
+  edges = cannyEdges(gx, gy, 20, 60);
   cv::dilate(edges, edges, cv::Mat());
   std::vector<std::vector<cv::Point>> contours;
   cv::findContours(edges, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
@@ -642,6 +708,9 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   };
   for (const auto& contour : contours) {
     if (contour.size() < 4) continue;
+    // A hull's perimeter is less than its bounding box's: most texture contours end here, hull unmade.
+    const cv::Rect box = cv::boundingRect(contour);
+    if (2.0 * (box.width + box.height) / crop.sx < 2 * minLong) continue;
     std::vector<cv::Point> hull;
     cv::convexHull(contour, hull);
     const double perimeter = cv::arcLength(hull, true);
