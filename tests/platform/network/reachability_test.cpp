@@ -15,7 +15,7 @@ using Flags = SCNetworkReachabilityFlags;
 
 namespace {
 
-constexpr double kLimitSeconds = 30;
+constexpr double kArrivalLimitSeconds = 30;
 
 sockaddr_in ipv4(const char* text) {
   sockaddr_in address{};
@@ -109,7 +109,7 @@ class ReachabilityCallbackTest : public ::testing::Test {
   }
 
   std::vector<Flags> waitFor(std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) EXPECT_TRUE(arrived_.wait(kLimitSeconds));
+    for (std::size_t i = 0; i < count; ++i) EXPECT_TRUE(arrived_.wait(kArrivalLimitSeconds));
     std::lock_guard lock(mutex_);
     return seen_;
   }

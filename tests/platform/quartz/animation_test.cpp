@@ -31,8 +31,6 @@ CABasicAnimation fade(double duration) {
   return a;
 }
 
-}  // namespace
-
 using CAAnimationTest = ManualClockTest;
 
 TEST_F(CAAnimationTest, AnimationsAreKeptByKeyInOrder) {
@@ -235,3 +233,5 @@ TEST_F(CAAnimationTest, PresentationShowsTheRunningAnimationOverTheModel) {
   EXPECT_TRUE(std::holds_alternative<std::monostate>(layer->presentationValue("no.such.path")));
   EXPECT_NE(layer->description().find("opacity = 0.25"), std::string::npos) << layer->description();
 }
+
+}  // namespace
