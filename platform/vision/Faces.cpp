@@ -12,6 +12,7 @@
 #include <mutex>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 
 #include "vision/Frame.h"
 #include "vision/LandmarkModel.h"
@@ -128,6 +129,136 @@ cv::Rect2f refineBox(detail::Frame& frame, dlib::frontal_face_detector& detector
   return best;
 }
 
+// What frame.orientedCrop(rect, scale, true) gives for a scale in (0.5, 1): an
+// area resize of the raw pixels, turned upright. An area resize by such a
+// fraction costs over a millisecond for a face, and the landmark model reads
+// only a few thousand of its pixels, so each is computed when it is read.
+class AreaCrop final : public detail::LandmarkModel::Pixels {
+ public:
+  AreaCrop(detail::Frame& frame, const cv::Rect2f& rect, double scale)
+      : grey_(frame.rawGrey()), orientation_(frame.orientation()) {
+    // The same raw rectangle and size as orientedCrop.
+    const cv::Size os = frame.orientedSize(), raw = frame.rawSize();
+    const cv::Rect2f r = rect & cv::Rect2f(0, 0, float(os.width), float(os.height));
+    if (r.width <= 0 || r.height <= 0) return;
+    const cv::Point2f a = frame.orientedToRaw(r.tl()), b = frame.orientedToRaw(r.br());
+    const int x0 = std::max(0, int(std::floor(std::min(a.x, b.x))));
+    const int y0 = std::max(0, int(std::floor(std::min(a.y, b.y))));
+    const int x1 = std::min(raw.width, int(std::ceil(std::max(a.x, b.x))));
+    const int y1 = std::min(raw.height, int(std::ceil(std::max(a.y, b.y))));
+    if (x1 <= x0 || y1 <= y0) return;
+    const int rw = std::max(1, int(std::lround((x1 - x0) * scale)));
+    const int rh = std::max(1, int(std::lround((y1 - y0) * scale)));
+    columns_ = footprints(x0, x1, rw);
+    rows_ = footprints(y0, y1, rh);
+    const cv::Mat probe = detail::orient(cv::Mat(rh, rw, CV_8UC1), orientation_);
+    size_ = probe.size();
+    const cv::Point2f c = frame.rawToOriented({float(x0), float(y0)}),
+                      d = frame.rawToOriented({float(x1), float(y1)});
+    crop_.rect = cv::Rect2f(std::min(c.x, d.x), std::min(c.y, d.y), std::abs(d.x - c.x), std::abs(d.y - c.y));
+    crop_.sx = size_.width / double(crop_.rect.width);
+    crop_.sy = size_.height / double(crop_.rect.height);
+    // Upright pixel (x, y) comes from resized pixel (i, j) = origin + x * alongX + y * alongY: orientations
+    // only swap and flip axes. Found through the centres of three pixels.
+    const auto resized = [&](int x, int y) {
+      const cv::Point2f p = frame.orientedToRaw(crop_.toOriented({float(x) + 0.5f, float(y) + 0.5f}));
+      return cv::Point(std::clamp(int(std::floor((p.x - x0) * rw / double(x1 - x0))), 0, rw - 1),
+                       std::clamp(int(std::floor((p.y - y0) * rh / double(y1 - y0))), 0, rh - 1));
+    };
+    origin_ = resized(0, 0);
+    alongX_ = size_.width > 1 ? resized(1, 0) - origin_ : cv::Point(rw == 1 ? 0 : 1, 0);
+    alongY_ = size_.height > 1 ? resized(0, 1) - origin_ : cv::Point(0, rh == 1 ? 0 : 1);
+  }
+  bool empty() const { return size_.area() == 0; }
+  // Its placement (the image itself stays empty).
+  const detail::Frame::Crop& crop() const { return crop_; }
+  cv::Size size() const override { return size_; }
+
+  float at(int x, int y) const override {
+    const cv::Point ij = origin_ + x * alongX_ + y * alongY_;
+    const Footprint &fx = columns_[std::size_t(ij.x)], &fy = rows_[std::size_t(ij.y)];
+    float sum = 0;
+    for (int r = 0; r < fy.count; ++r) {
+      const std::uint8_t* row = grey_.ptr<std::uint8_t>(fy.first + r) + fx.first;
+      float line = 0;
+      for (int c = 0; c < fx.count; ++c) line += fx.weight[c] * row[c];
+      sum += fy.weight[r] * line;
+    }
+    return std::nearbyint(sum);
+  }
+
+  // Rows and columns `part` (pixels of this crop) as an 8-bit image: a view into one a pixel larger on
+  // every side where the crop has one, so that filters see the neighbours they would see in the crop.
+  // The same values as at(), made a whole row at a time: first along raw rows, then across them.
+  cv::Mat render(const cv::Rect& part) const {
+    const cv::Rect grown =
+        cv::Rect(part.x - 1, part.y - 1, part.width + 2, part.height + 2) & cv::Rect(cv::Point(0, 0), size_);
+    cv::Mat out(grown.size(), CV_8UC1);
+    if (grown.area() == 0) return out;
+    const cv::Point c0 = origin_ + grown.x * alongX_ + grown.y * alongY_,
+                    c1 = origin_ + (grown.br().x - 1) * alongX_ + (grown.br().y - 1) * alongY_;
+    const int i0 = std::min(c0.x, c1.x), i1 = std::max(c0.x, c1.x), j0 = std::min(c0.y, c1.y),
+              j1 = std::max(c0.y, c1.y);
+    const int r0 = rows_[std::size_t(j0)].first,
+              r1 = rows_[std::size_t(j1)].first + rows_[std::size_t(j1)].count;
+    cv::Mat along(r1 - r0, i1 - i0 + 1, CV_32F);
+    for (int r = r0; r < r1; ++r) {
+      const std::uint8_t* row = grey_.ptr<std::uint8_t>(r);
+      float* line = along.ptr<float>(r - r0);
+      for (int i = i0; i <= i1; ++i) {
+        const Footprint& fx = columns_[std::size_t(i)];
+        float v = 0;
+        for (int c = 0; c < fx.count; ++c) v += fx.weight[c] * row[fx.first + c];
+        line[i - i0] = v;
+      }
+    }
+    cv::Mat resized(j1 - j0 + 1, i1 - i0 + 1, CV_8UC1);
+    for (int j = j0; j <= j1; ++j) {
+      const Footprint& fy = rows_[std::size_t(j)];
+      std::uint8_t* dst = resized.ptr<std::uint8_t>(j - j0);
+      for (int i = 0; i <= i1 - i0; ++i) {
+        float sum = 0;
+        for (int r = 0; r < fy.count; ++r) sum += fy.weight[r] * along.ptr<float>(fy.first + r - r0)[i];
+        dst[i] = std::uint8_t(std::nearbyint(sum));
+      }
+    }
+    for (int y = 0; y < grown.height; ++y) {
+      std::uint8_t* row = out.ptr<std::uint8_t>(y);
+      for (int x = 0; x < grown.width; ++x) {
+        const cv::Point ij = c0 + x * alongX_ + y * alongY_;
+        row[x] = resized.ptr<std::uint8_t>(ij.y - j0)[ij.x - i0];
+      }
+    }
+    return out(cv::Rect(part.x - grown.x, part.y - grown.y, part.width, part.height));
+  }
+
+ private:
+  // The raw pixels one resized pixel averages along one axis, each weighted by the share of it covered.
+  struct Footprint {
+    int first = 0, count = 0;
+    std::array<float, 4> weight{};  // a step under 3 raw pixels touches at most 4
+  };
+  static std::vector<Footprint> footprints(int from, int to, int n) {
+    std::vector<Footprint> out(static_cast<std::size_t>(n));
+    const double step = double(to - from) / n;
+    for (int i = 0; i < n; ++i) {
+      const double a = from + i * step, b = std::min(double(to), a + step);
+      Footprint& f = out[std::size_t(i)];
+      f.first = int(a);
+      for (int p = f.first; p < b && f.count < 4; ++p)
+        f.weight[std::size_t(f.count++)] = float((std::min(p + 1.0, b) - std::max(double(p), a)) / step);
+    }
+    return out;
+  }
+
+  const cv::Mat& grey_;
+  quartz::CGImagePropertyOrientation orientation_;
+  std::vector<Footprint> columns_, rows_;
+  cv::Size size_;
+  cv::Point origin_, alongX_, alongY_;
+  detail::Frame::Crop crop_;
+};
+
 // Generic head, in the camera's axes (x right, y down, z away from the
 // camera), in units where the outer eye corners lie 450 apart (average adult
 // proportions): nose tip, chin, outer eye corners, mouth corners.
@@ -211,18 +342,30 @@ bool analyseFaces(detail::Frame& frame, VNError& error) {
     const cv::Rect2f around(face.box.x - grow, face.box.y - grow, face.box.width + 2 * grow,
                             face.box.height + 2 * grow);
     const double lmScale = std::min(1.0, kLandmarkFaceWidth / face.box.width);
-    const detail::Frame::Crop crop = frame.orientedCrop(around, lmScale, true);
-    if (crop.image.empty()) continue;
+    // Below half size the crop is made by halving, which is cheap; above it, on demand.
+    std::optional<AreaCrop> onDemand;
+    detail::Frame::Crop crop;
+    if (lmScale > 0.5 && lmScale < 1) {
+      onDemand.emplace(frame, around, lmScale);
+      if (onDemand->empty()) continue;
+      crop = onDemand->crop();
+    } else {
+      crop = frame.orientedCrop(around, lmScale, true);
+      if (crop.image.empty()) continue;
+    }
+    const cv::Size cropSize = onDemand ? onDemand->size() : crop.image.size();
     const cv::Point2f ca = crop.fromOriented(face.box.tl()), cb = crop.fromOriented(face.box.br());
     const dlib::rectangle inCrop(long(std::lround(ca.x)), long(std::lround(ca.y)),
                                  long(std::lround(cb.x)) - 1, long(std::lround(cb.y)) - 1);
-    const auto points = m.landmarks.predict(crop.image, inCrop, detectors.landmarks);
+    const auto points = onDemand ? m.landmarks.predict(*onDemand, inCrop, detectors.landmarks)
+                                 : m.landmarks.predict(crop.image, inCrop, detectors.landmarks);
     for (std::size_t i = 0; i < points.size(); ++i) face.points[i] = crop.toOriented(points[i]);
     fitPose(face, os);
     const cv::Rect faceInCrop = cv::Rect(cv::Point(int(ca.x), int(ca.y)), cv::Point(int(cb.x), int(cb.y))) &
-                                cv::Rect(0, 0, crop.image.cols, crop.image.rows);
+                                cv::Rect(cv::Point(0, 0), cropSize);
     if (faceInCrop.area() > 0)
-      face.quality = captureQuality(face, crop.image(faceInCrop), face.box.width / double(os.width));
+      face.quality = captureQuality(face, onDemand ? onDemand->render(faceInCrop) : crop.image(faceInCrop),
+                                    face.box.width / double(os.width));
     faces.push_back(face);
   }
   std::sort(faces.begin(), faces.end(),

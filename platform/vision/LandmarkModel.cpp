@@ -91,12 +91,35 @@ void LandmarkModel::load(std::istream& in) {
 std::array<cv::Point2f, LandmarkModel::kPoints> LandmarkModel::predict(const cv::Mat& grey,
                                                                        const dlib::rectangle& box,
                                                                        Scratch& scratch) const {
-  const dlib::cv_image<unsigned char> image(grey);
+  class MatPixels final : public Pixels {
+   public:
+    explicit MatPixels(const cv::Mat& m) : m_(m) {}
+    cv::Size size() const override { return m_.size(); }
+    float at(int x, int y) const override { return m_.ptr<std::uint8_t>(y)[x]; }
+
+   private:
+    const cv::Mat& m_;
+  };
+  return predict(MatPixels(grey), box, scratch);
+}
+
+std::array<cv::Point2f, LandmarkModel::kPoints> LandmarkModel::predict(const Pixels& image,
+                                                                       const dlib::rectangle& box,
+                                                                       Scratch& scratch) const {
+  const cv::Size size = image.size();
+  const dlib::rectangle area(0, 0, long(size.width) - 1, long(size.height) - 1);
+  const dlib::point_transform_affine toImage = dlib::impl::unnormalizing_tform(box);
   dlib::matrix<float, 0, 1> shape = initial_;
   const std::size_t leafFloats = (splitsPerTree_ + 1) * kDims;
   for (const Level& level : levels_) {
-    dlib::impl::extract_feature_pixel_values(image, box, shape, initial_, level.anchors, level.deltas,
-                                             scratch.features);
+    // dlib's feature pixels: each is placed relative to its landmark of the current shape.
+    const dlib::matrix<float, 2, 2> tform =
+        dlib::matrix_cast<float>(dlib::impl::find_tform_between_shapes(initial_, shape).get_m());
+    scratch.features.resize(level.deltas.size());
+    for (std::size_t i = 0; i < level.deltas.size(); ++i) {
+      const dlib::point p = toImage(tform * level.deltas[i] + dlib::impl::location(shape, level.anchors[i]));
+      scratch.features[i] = area.contains(p) ? image.at(int(p.x()), int(p.y())) : 0.f;
+    }
     const float* features = scratch.features.data();
     // Which leaf each tree chooses depends on the features alone, not on the sum so far.
     scratch.chosen.resize(level.trees);
@@ -119,7 +142,6 @@ std::array<cv::Point2f, LandmarkModel::kPoints> LandmarkModel::predict(const cv:
     }
   }
   // Normalised shape -> pixels of the box, as dlib maps it; dlib's pixel centres lie on integers.
-  const dlib::point_transform_affine toImage = dlib::impl::unnormalizing_tform(box);
   std::array<cv::Point2f, kPoints> out;
   for (std::size_t i = 0; i < kPoints; ++i) {
     const dlib::point p = toImage(dlib::impl::location(shape, i));

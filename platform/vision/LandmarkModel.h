@@ -8,7 +8,6 @@
 #pragma once
 
 #include <dlib/image_processing/shape_predictor.h>
-#include <dlib/opencv/cv_image.h>
 
 #include <array>
 #include <cstdint>
@@ -32,8 +31,19 @@ class LandmarkModel {
     std::vector<float> features;
     std::vector<const float*> chosen;
   };
-  // The 68 points of the face in `box` (pixels of `grey`, an upright 8-bit image), as continuous
-  // coordinates of `grey` (pixel i covers [i, i + 1)).
+  // The upright grey image the model reads: only the few hundred pixels each cascade level looks at are
+  // asked for, so a source may compute them on demand.
+  class Pixels {
+   public:
+    virtual ~Pixels() = default;
+    virtual cv::Size size() const = 0;
+    virtual float at(int x, int y) const = 0;  // 0 <= x < width, 0 <= y < height
+  };
+  // The 68 points of the face in `box` (pixels of the image), as continuous coordinates of the image
+  // (pixel i covers [i, i + 1)).
+  std::array<cv::Point2f, kPoints> predict(const Pixels& image, const dlib::rectangle& box,
+                                           Scratch& scratch) const;
+  // The same on an 8-bit grey image.
   std::array<cv::Point2f, kPoints> predict(const cv::Mat& grey, const dlib::rectangle& box,
                                            Scratch& scratch) const;
 

@@ -134,6 +134,69 @@ TEST_F(FaceTest, FacesNearAndFarAreFoundWhereTheyAre) {
   }
 }
 
+TEST_F(FaceTest, EveryOrientationOfTheStoredPixelsGivesTheSameFace) {
+  // The same upright image stored eight ways: each orientation must undo its
+  // own storing exactly, for a face near (0.6) and farther away (0.45).
+  using O = CGImagePropertyOrientation;
+  const auto store = [](const cv::Mat& m, O o) {
+    cv::Mat r, t;
+    switch (o) {
+      case O::up:
+        return m;
+      case O::upMirrored:
+        cv::flip(m, r, 1);
+        return r;
+      case O::down:
+        cv::rotate(m, r, cv::ROTATE_180);
+        return r;
+      case O::downMirrored:
+        cv::flip(m, r, 0);
+        return r;
+      case O::leftMirrored:
+        cv::transpose(m, r);
+        return r;
+      case O::right:
+        return uprightToSensor(m);
+      case O::rightMirrored:
+        cv::transpose(m, t), cv::flip(t, r, -1);
+        return r;
+      case O::left:
+        cv::rotate(m, r, cv::ROTATE_90_CLOCKWISE);
+        return r;
+    }
+    return r;
+  };
+  for (double share : {0.6, 0.45}) {
+    const cv::Mat upright = turned(0.3, share);
+    VNImageRequestHandler plain(toNV12(upright), O::up);
+    VNDetectFaceLandmarksRequest expected;
+    ASSERT_TRUE(plain.perform({&expected}));
+    ASSERT_EQ(expected.results().size(), 1u);
+    const VNFaceObservation& want = expected.results()[0];
+    for (O o :
+         {O::upMirrored, O::down, O::downMirrored, O::leftMirrored, O::right, O::rightMirrored, O::left}) {
+      SCOPED_TRACE(testing::Message() << "share " << share << ", orientation " << int(o));
+      VNImageRequestHandler handler(toNV12(store(upright, o)), o);
+      VNDetectFaceLandmarksRequest landmarks;
+      VNDetectFaceCaptureQualityRequest quality;
+      ASSERT_TRUE(handler.perform({&landmarks, &quality}));
+      ASSERT_EQ(landmarks.results().size(), 1u);
+      const VNFaceObservation& got = landmarks.results()[0];
+      EXPECT_NEAR(got.boundingBox.origin.x, want.boundingBox.origin.x, 0.01);
+      EXPECT_NEAR(got.boundingBox.origin.y, want.boundingBox.origin.y, 0.01);
+      EXPECT_NEAR(got.boundingBox.size.width, want.boundingBox.size.width, 0.01);
+      EXPECT_NEAR(*got.yaw, *want.yaw, 0.03);
+      EXPECT_NEAR(*got.roll, *want.roll, 0.03);
+      const auto eye = got.landmarks->leftEye.normalizedPoints[0],
+                 wantEye = want.landmarks->leftEye.normalizedPoints[0];
+      EXPECT_NEAR(eye.x, wantEye.x, 0.03);
+      EXPECT_NEAR(eye.y, wantEye.y, 0.03);
+      ASSERT_EQ(quality.results().size(), 1u);
+      EXPECT_GT(*quality.results()[0].faceCaptureQuality, 0.6f);
+    }
+  }
+}
+
 TEST_F(FaceTest, AMirroredImageGivesTheOppositeYaw) {
   for (double turn : {-0.4, 0.4}) {
     const cv::Mat frame = turned(turn);
