@@ -261,12 +261,17 @@ TEST_F(MetadataOutputTest, ReadsPDF417OnCrookedCardsWhateverTheOutline) {
     front.background = Background::photograph;
     return Shot{"no code: banded front", fixtures::generators::makeCardFrame(front).bgr, {}};
   });
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-  // The sanitizers look at the hand-overs, not the images: every third frame is enough.
-  std::vector<std::function<Shot()>> kept;
-  for (std::size_t i = 0; i < jobs.size(); i += 3) kept.push_back(jobs[i]);
-  jobs = kept;
+  // The sanitizers look at memory and hand-overs, not at the images: a few frames are enough.
+#if defined(__SANITIZE_THREAD__)
+  constexpr std::size_t kStride = 12;
+#elif defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kStride = 3;
+#else
+  constexpr std::size_t kStride = 1;
 #endif
+  std::vector<std::function<Shot()>> kept;
+  for (std::size_t i = 0; i < jobs.size(); i += kStride) kept.push_back(jobs[i]);
+  jobs = kept;
   // Generating a frame costs more than reading it: the generators run on every core.
   std::vector<Shot> shots(jobs.size());
   {
@@ -321,5 +326,6 @@ TEST_F(MetadataOutputTest, ReadsPDF417OnCrookedCardsWhateverTheOutline) {
       std::cout << "[ INFO ] not read: " << shots[i].label << " (" << texts.size() << " codes)\n";
   }
   std::cout << "[ INFO ] PDF417 read on " << read << " of " << withCode << " crooked cards\n";
-  EXPECT_GE(read * 10, withCode * 9);
+  // Nine in ten at least (one miss in the sanitizers' few).
+  EXPECT_GE(read, withCode - std::max(1, withCode / 10));
 }
