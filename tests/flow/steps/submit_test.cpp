@@ -22,8 +22,10 @@ using morvik::APIManager;
 
 const auto* const kSatisfiedPath = ::testing::AddGlobalTestEnvironment(new apitest::SatisfiedPathEnvironment);
 
-// Replies come a moment later, so the overlay is seen up before they arrive.
-constexpr std::chrono::milliseconds kReplyDelay{50};
+// Replies come a moment later, so the overlay is seen up before they arrive:
+// long enough for the drain after the tap even under ASan on a loaded machine
+// (at 50 ms the reply's hide sometimes ran in that same drain).
+constexpr std::chrono::milliseconds kReplyDelay{400};
 
 ScriptedReply reply(int status, std::string body) {
   auto r = ScriptedReply::json(status, std::move(body));
