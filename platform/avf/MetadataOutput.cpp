@@ -271,18 +271,20 @@ void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, 
       if (outW > 2 * std::max(r.grey.cols, r.grey.rows) || outH > 2 * std::max(r.grey.cols, r.grey.rows))
         continue;
       // View (u, v) to frame: centre + across * (u - w / 2) + along * (v - h / 2).
-      const cv::Mat back =
-          (cv::Mat_<double>(3, 3) << g.across.x, g.along.x,
-           g.centre.x - g.across.x * outW / 2.0 - g.along.x * outH / 2.0, g.across.y, g.along.y,
-           g.centre.y - g.across.y * outW / 2.0 - g.along.y * outH / 2.0, 0, 0, 1);
+      cv::Mat back = (cv::Mat_<double>(3, 3) << g.across.x, g.along.x,
+                      g.centre.x - g.across.x * outW / 2.0 - g.along.x * outH / 2.0, g.across.y, g.along.y,
+                      g.centre.y - g.across.y * outW / 2.0 - g.along.y * outH / 2.0, 0, 0, 1);
       cv::Mat upright;
       cv::warpAffine(r.grey, upright, back.rowRange(0, 2), cv::Size(outW, outH),
                      cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
       if (decodeWarped(upright, back)) return;
-      // Modules of 2 px under a soft focus: sharpened, the bars part again.
+      // Modules of 2 px under a soft focus: enlarged and sharpened, the bars part again.
+      constexpr double kEnlarge = 1.5;
       cv::Mat soft;
-      cv::GaussianBlur(upright, soft, cv::Size(0, 0), 1.5);
+      cv::resize(upright, upright, cv::Size(), kEnlarge, kEnlarge, cv::INTER_CUBIC);
+      cv::GaussianBlur(upright, soft, cv::Size(0, 0), 1.5 * kEnlarge);
       cv::addWeighted(upright, 2.0, soft, -1.0, 0, upright);
+      back = back * (cv::Mat_<double>(3, 3) << 1 / kEnlarge, 0, 0, 0, 1 / kEnlarge, 0, 0, 0, 1);
       if (decodeWarped(upright, back)) return;
     }
   }
