@@ -106,6 +106,9 @@ class Frame {
       return out;
     }
     bool hasChroma() const { return chroma_ != nullptr; }
+    // The values at p + n * (i - half) for i in [0, count), as grey() (and, with `colour`, colour())
+    // give them, four at a time.
+    void profile(cv::Point2f p, cv::Point2f n, int count, int half, bool colour, cv::Vec3f* out) const;
 
    private:
     friend class Frame;
@@ -130,6 +133,14 @@ class Frame {
     const std::uint8_t* chroma_ = nullptr;  // Cb, Cr interleaved at half resolution; null without colour
     std::size_t chromaStep_ = 0;
     int chromaCols_ = 0, chromaRows_ = 0;
+    // Recent grey profiles by exact arguments: a colour profile mostly follows a grey one of the same
+    // points (grey first, colour only where grey is weak), and takes its grey values from there.
+    struct GreyProfile {
+      std::array<std::uint32_t, 6> key{};  // bits of p, n; count; half
+      bool used = false;
+      float values[64];
+    };
+    mutable std::vector<GreyProfile> greyProfiles_;
   };
   const Sampler& sampler();
 

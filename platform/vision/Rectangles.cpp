@@ -85,10 +85,7 @@ ColourHits findEdges(detail::Frame& frame, cv::Point2f p, cv::Point2f n, int ran
   cv::Vec3f prof[64];
   const int count = std::min(2 * range + 3, 64);
   const int half = count / 2;
-  for (int i = 0; i < count; ++i) {
-    const cv::Point2f q = p + n * float(i - half);
-    prof[i] = colour ? sampler.colour(q) : cv::Vec3f(sampler.grey(q), 128.f, 128.f);
-  }
+  sampler.profile(p, n, count, half, colour, prof);
   ColourHits hits;
   for (int c = 0; c < (colour ? 3 : 1); ++c) {
     const float w = c == 0 ? 1.f : kChromaWeight;
