@@ -12,6 +12,7 @@
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 
 #include "Internal.h"
 #include "morvik/platform/avf/AVCaptureOutputs.h"
@@ -207,6 +208,39 @@ std::vector<BarRegion> findBarRegions(const cv::Mat& grey) {
   return regions;
 }
 
+// The outline of the printed block in an upright view of a code: the bars,
+// joined into one solid shape, fitted with four corners. A code seen at an
+// angle is a trapezium there; its own corners straighten it.
+std::optional<std::array<cv::Point2f, 4>> blockCorners(const cv::Mat& upright) {
+  cv::Mat ink;
+  cv::threshold(upright, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+  const int join = std::max(5, upright.cols / 40);
+  cv::morphologyEx(ink, ink, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(join, 3)));
+  // Lines of text are thinner than a code of several rows.
+  const int cut = std::max(5, upright.rows / 10);
+  cv::morphologyEx(ink, ink, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(cut, cut)));
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(ink, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+  const std::vector<cv::Point>* largest = nullptr;
+  double largestArea = 0.1 * upright.cols * upright.rows;
+  for (const auto& c : contours) {
+    const double area = cv::contourArea(c);
+    if (area > largestArea) largestArea = area, largest = &c;
+  }
+  if (!largest) return std::nullopt;
+  std::vector<cv::Point> hull, poly;
+  cv::convexHull(*largest, hull);
+  const double perimeter = cv::arcLength(hull, true);
+  for (double eps = 0.01; eps <= 0.08 && poly.size() != 4; eps += 0.01)
+    cv::approxPolyDP(hull, poly, eps * perimeter, true);
+  // Four corners that cover the shape: a block, not a blob.
+  if (poly.size() != 4 || largestArea < 0.85 * cv::contourArea(poly)) return std::nullopt;
+  std::array<cv::Point2f, 4> q;
+  for (int i = 0; i < 4; ++i)
+    q[i] = cv::Point2f(static_cast<float>(poly[i].x), static_cast<float>(poly[i].y));
+  return ordered(q);
+}
+
 void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, CMTime time, Objects& out) {
   ZXing::BarcodeFormats formats;
   if (std::count(types.begin(), types.end(), AVMetadataObjectTypePDF417Code))
@@ -278,13 +312,27 @@ void findCodes(const Region& r, const std::vector<AVMetadataObjectType>& types, 
       cv::warpAffine(r.grey, upright, back.rowRange(0, 2), cv::Size(outW, outH),
                      cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
       if (decodeWarped(upright, back)) return;
-      // Modules of 2 px under a soft focus: enlarged and sharpened, the bars part again.
+      // Modules of 2 px under a soft focus, seen at an angle: the block's own
+      // corners flatten it, and enlarged and sharpened its bars part again.
       constexpr double kEnlarge = 1.5;
+      cv::Mat toView = back.inv();
+      cv::Size size(static_cast<int>(outW * kEnlarge), static_cast<int>(outH * kEnlarge));
+      if (auto q = blockCorners(upright)) {
+        const double wq = std::max(cv::norm((*q)[1] - (*q)[0]), cv::norm((*q)[2] - (*q)[3]));
+        const double hq = std::max(cv::norm((*q)[3] - (*q)[0]), cv::norm((*q)[2] - (*q)[1]));
+        const auto m = static_cast<float>(0.04 * wq + 8);  // the quiet zone
+        const auto W = static_cast<float>(wq), H = static_cast<float>(hq);
+        const std::array<cv::Point2f, 4> dst = {cv::Point2f(m, m), cv::Point2f(m + W, m),
+                                                cv::Point2f(m + W, m + H), cv::Point2f(m, m + H)};
+        toView = cv::getPerspectiveTransform(q->data(), dst.data()) * toView;
+        size = cv::Size(static_cast<int>((W + 2 * m) * kEnlarge), static_cast<int>((H + 2 * m) * kEnlarge));
+      }
+      toView = (cv::Mat_<double>(3, 3) << kEnlarge, 0, 0, 0, kEnlarge, 0, 0, 0, 1) * toView;
       cv::Mat soft;
-      cv::resize(upright, upright, cv::Size(), kEnlarge, kEnlarge, cv::INTER_CUBIC);
+      cv::warpPerspective(r.grey, upright, toView, size, cv::INTER_CUBIC, cv::BORDER_REPLICATE);
       cv::GaussianBlur(upright, soft, cv::Size(0, 0), 1.5 * kEnlarge);
       cv::addWeighted(upright, 2.0, soft, -1.0, 0, upright);
-      back = back * (cv::Mat_<double>(3, 3) << 1 / kEnlarge, 0, 0, 0, 1 / kEnlarge, 0, 0, 0, 1);
+      back = toView.inv();
       if (decodeWarped(upright, back)) return;
     }
   }

@@ -103,7 +103,7 @@ TEST_F(MetadataOutputTest, FindsPDF417OnATiltedBlurredCardInEitherSensorOrientat
     ++found;
   }
   EXPECT_GE(found, 2) << "PDF417 found on too few of the cards";
-  std::cout << "[ INFO ] PDF417 found on " << found << " of 3 cards\n";
+  std::cout << "[ INFO ] PDF417 found on " << found << " of 6 cards\n";
 }
 
 TEST_F(MetadataOutputTest, AnalysisSkipsFramesButNeverHoldsUpVideo) {
