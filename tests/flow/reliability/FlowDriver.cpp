@@ -59,11 +59,14 @@ std::size_t Footprint::alive() const {
   return n;
 }
 
-const Scenes& Scenes::get() {
-  static const Scenes scenes = [] {
-    Scenes s;
-    s.front = gen::makeSteadyCardScene(gen::CardContent::printed, 21).bgr;
-    s.back = gen::makeSteadyCardScene(gen::CardContent::pdf417, 22).bgr;
+const Scenes::Cards& Scenes::cards() {
+  static const Cards cards{gen::makeSteadyCardScene(gen::CardContent::printed, 21).bgr,
+                           gen::makeSteadyCardScene(gen::CardContent::pdf417, 22).bgr};
+  return cards;
+}
+
+const Scenes::Faces& Scenes::faces() {
+  static const Faces faces = [] {
     const cv::Mat photo = gen::loadFacePhoto();
     const auto turn = [&](double yaw) {
       gen::FaceTurnOptions options;
@@ -72,10 +75,14 @@ const Scenes& Scenes::get() {
       return gen::makeFaceTurn(photo, options).bgr;
     };
     // Turning to one's own left shows the nose to the camera image's right.
-    s.faceCentre = turn(0), s.faceLeft = turn(0.5), s.faceRight = turn(-0.5);
-    return s;
+    return Faces{turn(0), turn(0.5), turn(-0.5)};
   }();
-  return scenes;
+  return faces;
+}
+
+void Scenes::renderAll() {
+  cards();
+  faces();
 }
 
 struct FlowDriver::Delegate : morvik::MorvikVerifyDelegate {
@@ -94,7 +101,7 @@ std::atomic<int> gPose{0};  // 0 centre, 1 left, 2 right
 }  // namespace
 
 FlowDriver::FlowDriver(fixtures::LoopbackServer& server) : server_(server) {
-  const auto& scenes = Scenes::get();
+  const auto& cards = Scenes::cards();
   avf::VirtualCameraOptions options;
   options.stepMode = true;
   options.settleFrames = 2;
@@ -102,17 +109,14 @@ FlowDriver::FlowDriver(fixtures::LoopbackServer& server) : server_(server) {
   options.brightnessNoise = 0.1;  // enough for the face readiness rule's deviation
   options.position = avf::AVCaptureDevice::Position::back;
   backCamera_ = avf::VirtualCamera::registerGenerator(
-      [&scenes](std::int64_t) {
-        return fixtures::camera::bgrFrame(gCard.load() ? scenes.back : scenes.front);
-      },
+      [&cards](std::int64_t) { return fixtures::camera::bgrFrame(gCard.load() ? cards.back : cards.front); },
       options);
   options.position = avf::AVCaptureDevice::Position::front;
   frontCamera_ = avf::VirtualCamera::registerGenerator(
-      [&scenes](std::int64_t) {
+      [](std::int64_t) {
+        const auto& faces = Scenes::faces();
         const int pose = gPose.load();
-        return fixtures::camera::bgrFrame(pose == 1   ? scenes.faceLeft
-                                          : pose == 2 ? scenes.faceRight
-                                                      : scenes.faceCentre);
+        return fixtures::camera::bgrFrame(pose == 1 ? faces.left : pose == 2 ? faces.right : faces.centre);
       },
       options);
 
@@ -211,6 +215,7 @@ bool FlowDriver::runCapture(bool stopWhenPhotoInFlight) {
   const auto kinds = screen->step().kinds();
   gCard = kinds.back ? 1 : 0;
   gPose = 0;
+  if (kinds.face) Scenes::faces();  // rendered here, not on the camera's thread mid-frame
   auto camera = kinds.face ? frontCamera_ : backCamera_;
   auto session = state.captureSession;
   if (!dispatch::MainLoop::runUntil([&] { return session->isRunning(); }, 10))
@@ -261,7 +266,7 @@ bool FlowDriver::captureAllStepsByCallback() {
   if (!tap(list, "Start")) return fail("no Start button");
   settle();
   static const auto image =
-      uikit::UIImage::make(gen::toCGImage(Scenes::get().front), 1, uikit::UIImage::Orientation::up);
+      uikit::UIImage::make(gen::toCGImage(Scenes::cards().front), 1, uikit::UIImage::Orientation::up);
   while (top() != list) {
     auto screen = std::dynamic_pointer_cast<IDCaptureVC>(top());
     if (!screen) return fail("no capture screen on top");

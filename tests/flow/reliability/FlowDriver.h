@@ -29,10 +29,19 @@ struct Footprint {
   std::size_t alive() const;
 };
 
-// The scenes the person shows, rendered once per process.
+// The scenes the person shows, each set rendered once per process on first
+// use: the faces need the face models, which a flow that never reaches its
+// face step (or captures by callback) need not load.
 struct Scenes {
-  cv::Mat front, back, faceCentre, faceLeft, faceRight;
-  static const Scenes& get();
+  struct Cards {
+    cv::Mat front, back;
+  };
+  struct Faces {
+    cv::Mat centre, left, right;
+  };
+  static const Cards& cards();
+  static const Faces& faces();
+  static void renderAll();
 };
 
 // A host window, both cameras and the SDK configured for `server`.
