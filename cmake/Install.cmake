@@ -9,6 +9,9 @@ install(TARGETS morvik_platform morvik_verify morvik_platform_media morvik_compr
 
 # The plugins the platform library loads on first use sit beside it.
 install(TARGETS morvik_platform_sources morvik_vision_tesseract LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(TARGET morvik_vision_faces_avx2)
+  install(TARGETS morvik_vision_faces_avx2 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 # Public headers only: platform/include and src/include hold nothing else.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}

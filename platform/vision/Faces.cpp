@@ -13,7 +13,10 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <optional>
+#include <stdexcept>
 
+#include "foundation/PluginLoader.h"
+#include "vision/FaceScan.h"
 #include "vision/Frame.h"
 #include "vision/LandmarkModel.h"
 
@@ -43,9 +46,34 @@ const char* const kPredictorPaths[] = {
     "/usr/local/share/dlib/shape_predictor_68_face_landmarks.dat",
 };
 
+// The face scan built for AVX2 (platform/plugins/faces_avx2), when the processor has it and the plugin
+// is beside the library; otherwise the library's own, portable build of the same scan.
+struct FastScan {
+  detail::FaceScannerNew create = nullptr;
+  detail::FaceScannerDelete destroy = nullptr;
+  detail::FaceScannerScan scan = nullptr;
+};
+const FastScan* fastScan() {
+  static const FastScan* found = []() -> const FastScan* {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2")) return nullptr;
+    void* plugin = foundation::detail::loadPlugin("libmorvik_vision_faces_avx2.so");
+    using foundation::detail::pluginSymbol;
+    FastScan f;
+    f.create = reinterpret_cast<detail::FaceScannerNew>(pluginSymbol(plugin, "morvik_faces_scanner_new"));
+    f.destroy =
+        reinterpret_cast<detail::FaceScannerDelete>(pluginSymbol(plugin, "morvik_faces_scanner_delete"));
+    f.scan = reinterpret_cast<detail::FaceScannerScan>(pluginSymbol(plugin, "morvik_faces_scanner_scan"));
+    if (f.create && f.destroy && f.scan) return new FastScan(f);
+#endif
+    return nullptr;
+  }();
+  return found;
+}
+
 struct Models {
-  dlib::frontal_face_detector detector;
-  dlib::frontal_face_detector fineDetector, refineDetector;  // the same filters on fewer pyramid levels
+  dlib::frontal_face_detector detector;  // loaded only without the fast scan
   detail::LandmarkModel landmarks;
   std::string error;  // empty when both loaded
 };
@@ -57,17 +85,7 @@ const Models& models() {
   static const Models& loaded = *[] {
     auto* made = new Models;
     Models& m = *made;
-    m.detector = dlib::get_frontal_face_detector();
-    std::vector<dlib::frontal_face_detector::feature_vector_type> filters;
-    for (unsigned long i = 0; i < m.detector.num_detectors(); ++i) filters.push_back(m.detector.get_w(i));
-    const auto withLevels = [&](unsigned long levels) {
-      dlib::frontal_face_detector::image_scanner_type scanner;
-      scanner.copy_configuration(m.detector.get_scanner());
-      scanner.set_max_pyramid_levels(levels);
-      return dlib::frontal_face_detector(scanner, m.detector.get_overlap_tester(), filters);
-    };
-    m.fineDetector = withLevels(kFineLevels);
-    m.refineDetector = withLevels(kRefineLevels);
+    if (!fastScan()) m.detector = dlib::get_frontal_face_detector();
     std::string path;
     for (const char* p : kPredictorPaths) {
       std::error_code ec;
@@ -91,23 +109,63 @@ const Models& models() {
   return loaded;
 }
 
-// The detectors keep scratch state while they scan, so each thread scans with its own copies.
+// The detector on at most `levels` pyramid levels (0: all). It keeps scratch state while it scans, so each
+// thread scans with its own.
+class Scanner {
+ public:
+  Scanner(const Models& m, unsigned long levels) : fast_(fastScan()) {
+    if (fast_) handle_ = fast_->create(levels);
+    if (!handle_)
+      local_ = detail::withPyramidLevels(
+          m.detector.num_detectors() ? m.detector : dlib::get_frontal_face_detector(), levels);
+  }
+  ~Scanner() {
+    if (handle_) fast_->destroy(handle_);
+  }
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+  std::vector<dlib::rectangle> operator()(const cv::Mat& grey) {
+    if (!handle_) return (*local_)(dlib::cv_image<unsigned char>(grey));
+    long n = scanFast(grey);
+    if (std::size_t(n) * 4 > boxes_.size()) {  // more faces than ever before: room for all, then again
+      boxes_.resize(std::size_t(n) * 4);
+      n = scanFast(grey);
+    }
+    std::vector<dlib::rectangle> found;
+    for (std::size_t i = 0; i < std::size_t(n) && 4 * i < boxes_.size(); ++i)
+      found.emplace_back(boxes_[4 * i], boxes_[4 * i + 1], boxes_[4 * i + 2], boxes_[4 * i + 3]);
+    return found;
+  }
+
+ private:
+  long scanFast(const cv::Mat& grey) {
+    const long n = fast_->scan(handle_, grey.data, grey.cols, grey.rows, long(grey.step), boxes_.data(),
+                               long(boxes_.size() / 4));
+    if (n < 0) throw std::runtime_error("face scan failed");
+    return n;
+  }
+
+  const FastScan* fast_;
+  void* handle_ = nullptr;
+  std::vector<long> boxes_ = std::vector<long>(4 * 16);
+  std::optional<dlib::frontal_face_detector> local_;
+};
+
 struct ThreadDetectors {
-  dlib::frontal_face_detector coarse, fine, refine;
+  explicit ThreadDetectors(const Models& m) : coarse(m, 0), fine(m, kFineLevels), refine(m, kRefineLevels) {}
+  Scanner coarse, fine, refine;
   detail::LandmarkModel::Scratch landmarks;
 };
 ThreadDetectors& detectorsForThisThread(const Models& m) {
   thread_local std::unique_ptr<ThreadDetectors> local;
-  if (!local)
-    local =
-        std::make_unique<ThreadDetectors>(ThreadDetectors{m.detector, m.fineDetector, m.refineDetector, {}});
+  if (!local) local = std::make_unique<ThreadDetectors>(m);
   return *local;
 }
 
 // The box (oriented pixels) found again on a crop around it at kRefineBox px;
 // the box itself when the crop shows no face.
-cv::Rect2f refineBox(detail::Frame& frame, dlib::frontal_face_detector& detector, const cv::Rect2f& box,
-                     cv::Size orientedSize) {
+cv::Rect2f refineBox(detail::Frame& frame, Scanner& detector, const cv::Rect2f& box, cv::Size orientedSize) {
   const cv::Rect2f around =
       cv::Rect2f(box.x - box.width / 2, box.y - box.height / 2, box.width * 2, box.height * 2) &
       cv::Rect2f(0, 0, float(orientedSize.width), float(orientedSize.height));
@@ -116,7 +174,7 @@ cv::Rect2f refineBox(detail::Frame& frame, dlib::frontal_face_detector& detector
   const cv::Point2f centre = crop.fromOriented({box.x + box.width / 2, box.y + box.height / 2});
   double nearest = crop.image.cols;
   cv::Rect2f best = box;
-  for (const dlib::rectangle& d : detector(dlib::cv_image<unsigned char>(crop.image))) {
+  for (const dlib::rectangle& d : detector(crop.image)) {
     // Only the same face: about where and as large as the coarse box said.
     const double off =
         std::hypot((d.left() + d.right() + 1) / 2.0 - centre.x, (d.top() + d.bottom() + 1) / 2.0 - centre.y);
@@ -324,12 +382,10 @@ bool analyseFaces(detail::Frame& frame, VNError& error) {
   std::vector<detail::FaceResult> faces;
   std::vector<dlib::rectangle> found;
   detail::Frame::Crop small = frame.orientedCrop(whole, std::min(1.0, kCoarseShortSide / shortSide), true);
-  if (small.image.cols >= 40 && small.image.rows >= 40)
-    found = detectors.coarse(dlib::cv_image<unsigned char>(small.image));
+  if (small.image.cols >= 40 && small.image.rows >= 40) found = detectors.coarse(small.image);
   if (found.empty() && shortSide > kCoarseShortSide) {
     small = frame.orientedCrop(whole, std::min(1.0, kFineShortSide / shortSide), true);
-    if (small.image.cols >= 40 && small.image.rows >= 40)
-      found = detectors.fine(dlib::cv_image<unsigned char>(small.image));
+    if (small.image.cols >= 40 && small.image.rows >= 40) found = detectors.fine(small.image);
   }
   for (const dlib::rectangle& d : found) {
     detail::FaceResult face;

@@ -1,5 +1,7 @@
 // Faces on a real photograph (tests/fixtures/faces) and on head turns
 // synthesised from it: detection, landmarks, yaw sign and size, quality.
+#include <dlfcn.h>
+#include <dlib/opencv/cv_image.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,9 @@
 #include <thread>
 
 #include "fixtures/generators/Generators.h"
+#include "morvik/platform/dispatch.h"
 #include "morvik/platform/vision.h"
+#include "vision/FaceScan.h"
 
 namespace {
 
@@ -194,6 +198,52 @@ TEST_F(FaceTest, EveryOrientationOfTheStoredPixelsGivesTheSameFace) {
       ASSERT_EQ(quality.results().size(), 1u);
       EXPECT_GT(*quality.results()[0].faceCaptureQuality, 0.6f);
     }
+  }
+}
+
+TEST_F(FaceTest, TheAVX2ScanFindsWhatThePortableScanFinds) {
+  // The plugin holds a second build of dlib's scan; it must neither differ
+  // from the portable build nor have taken the portable templates' place.
+  Dl_info self{};
+  ASSERT_TRUE(dladdr(reinterpret_cast<void*>(&dispatch::isMainThread), &self) && self.dli_fname);
+  const std::string path = std::string(self.dli_fname).substr(0, std::string(self.dli_fname).rfind('/') + 1) +
+                           "libmorvik_vision_faces_avx2.so";
+  __builtin_cpu_init();
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 here";
+  void* plugin = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!plugin) GTEST_SKIP() << "no AVX2 plugin built: " << dlerror();
+  const auto create =
+      reinterpret_cast<vision::detail::FaceScannerNew>(dlsym(plugin, "morvik_faces_scanner_new"));
+  const auto destroy =
+      reinterpret_cast<vision::detail::FaceScannerDelete>(dlsym(plugin, "morvik_faces_scanner_delete"));
+  const auto scan =
+      reinterpret_cast<vision::detail::FaceScannerScan>(dlsym(plugin, "morvik_faces_scanner_scan"));
+  ASSERT_TRUE(create && destroy && scan);
+  dlib::frontal_face_detector portable = dlib::get_frontal_face_detector();
+  cv::Mat photoGrey, turnedGrey, emptyGrey;
+  cv::cvtColor(*photo_, photoGrey, cv::COLOR_BGR2GRAY);
+  cv::cvtColor(turned(-0.4, 0.6), turnedGrey, cv::COLOR_BGR2GRAY);
+  cv::resize(turnedGrey, turnedGrey, {}, 0.3, 0.3, cv::INTER_AREA);
+  cv::cvtColor(makeBackgroundFrame(4, Background::cluttered, {360, 640}), emptyGrey, cv::COLOR_BGR2GRAY);
+  for (unsigned long levels : {0ul, 2ul}) {
+    void* scanner = create(levels);
+    ASSERT_NE(scanner, nullptr);
+    const dlib::frontal_face_detector local = vision::detail::withPyramidLevels(portable, levels);
+    for (const cv::Mat* grey : {&photoGrey, &turnedGrey, &emptyGrey}) {
+      std::vector<long> boxes(4 * 8);
+      const long n = scan(scanner, grey->data, grey->cols, grey->rows, long(grey->step), boxes.data(), 8);
+      auto want = local;
+      const std::vector<dlib::rectangle> expected = want(dlib::cv_image<unsigned char>(*grey));
+      ASSERT_EQ(n, long(expected.size()));
+      if (grey != &emptyGrey && levels == 0) {
+        EXPECT_GE(n, 1);
+      }
+      for (std::size_t i = 0; i < expected.size() && i < 8; ++i)
+        EXPECT_EQ(dlib::rectangle(boxes[4 * i], boxes[4 * i + 1], boxes[4 * i + 2], boxes[4 * i + 3]),
+                  expected[i]);
+    }
+    EXPECT_EQ(scan(scanner, nullptr, 10, 10, 10, nullptr, 0), -1);
+    destroy(scanner);
   }
 }
 
