@@ -125,7 +125,8 @@ BENCHMARK(BM_MetadataPDF417)->Unit(benchmark::kMillisecond);
 
 // One frame's analysis by the metadata output, whether or not it finds a code:
 // a straight card, a card held crooked on a busy photograph (its outline is not
-// found, so the code itself is sought), and a frame without a code.
+// found, so the code itself is sought), a frame without a code, and a crooked
+// licence back as printed.
 cv::Mat metadataScene(int scene) {
   fixtures::generators::CardFrameOptions o;
   o.content = fixtures::generators::CardContent::pdf417;
@@ -139,6 +140,17 @@ cv::Mat metadataScene(int scene) {
     o.background = fixtures::generators::Background::photograph;
     o.minScale = 0.675;
     o.maxScale = 0.75;
+    o.maxRotationDeg = 20;
+    o.maxTiltDeg = 12;
+    o.maxCentreOffset = 0.08;
+    return fixtures::generators::makeCardFrame(o).bgr;
+  }
+  if (scene == 3) {  // a licence back as printed, held crooked on a desk
+    o.seed = 727;
+    o.content = fixtures::generators::CardContent::licenceBack;
+    o.background = fixtures::generators::Background::photograph;
+    o.minScale = 0.72;
+    o.maxScale = 0.8;
     o.maxRotationDeg = 20;
     o.maxTiltDeg = 12;
     o.maxCentreOffset = 0.08;
@@ -175,7 +187,8 @@ BENCHMARK(BM_MetadataFrame)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
-    ->ArgName("scene")  // 0 straight card, 1 crooked card without outline, 2 no code
+    ->Arg(3)
+    ->ArgName("scene")  // 0 straight card, 1 crooked card without outline, 2 no code, 3 crooked licence back
     ->Unit(benchmark::kMillisecond);
 
 // The plain library call on the whole grey frame, as our layer's last resort does it.
