@@ -221,7 +221,8 @@ TEST_F(MetadataOutputTest, ReadsPDF417OnCrookedCardsWhateverTheOutline) {
   struct Shot {
     std::string label;
     cv::Mat sensor;
-    std::string text;  // empty: no code in the frame
+    std::string text;               // empty: no code in the frame
+    std::vector<cv::Point2f> card;  // the card's corners in the sensor's frame
   };
   std::vector<std::function<Shot()>> jobs;
   std::uint32_t seed = 700;
@@ -244,27 +245,30 @@ TEST_F(MetadataOutputTest, ReadsPDF417OnCrookedCardsWhateverTheOutline) {
         auto f = fixtures::generators::makeCardFrame(o);
         const double angle =
             std::atan2(f.corners[1].y - f.corners[0].y, f.corners[1].x - f.corners[0].x) * 180 / M_PI;
+        std::vector<cv::Point2f> card;
+        for (const auto& p : f.corners)
+          card.push_back(c.portrait ? fixtures::generators::uprightPointToSensor(p, f.bgr.size()) : p);
         return Shot{std::string(c.name) + " seed " + std::to_string(seed) + " angle " +
                         std::to_string(static_cast<int>(std::lround(angle))),
-                    c.portrait ? fixtures::generators::uprightToSensor(f.bgr) : f.bgr, f.pdf417Text};
+                    c.portrait ? fixtures::generators::uprightToSensor(f.bgr) : f.bgr, f.pdf417Text, card};
       });
     }
   }
   // Frames without a code (a front on a busy surface, photographs, clutter), each after a card: a
   // code read there must be followed by an empty report.
   jobs.insert(jobs.begin() + 1, [] {
-    return Shot{"no code: photograph", fixtures::generators::makePhotographFrame(3), {}};
+    return Shot{"no code: photograph", fixtures::generators::makePhotographFrame(3), {}, {}};
   });
   jobs.insert(jobs.begin() + 6, [] {
     return Shot{
-        "no code: cluttered", fixtures::generators::makeBackgroundFrame(5, Background::cluttered), {}};
+        "no code: cluttered", fixtures::generators::makeBackgroundFrame(5, Background::cluttered), {}, {}};
   });
   jobs.insert(jobs.begin() + 12, [] {
     fixtures::generators::CardFrameOptions front;
     front.seed = 41;
     front.content = CardContent::bandedFront;
     front.background = Background::photograph;
-    return Shot{"no code: banded front", fixtures::generators::makeCardFrame(front).bgr, {}};
+    return Shot{"no code: banded front", fixtures::generators::makeCardFrame(front).bgr, {}, {}};
   });
   // The sanitizers look at memory and hand-overs, not at the images: a few frames are enough.
 #if defined(__SANITIZE_THREAD__)
@@ -317,6 +321,14 @@ TEST_F(MetadataOutputTest, ReadsPDF417OnCrookedCardsWhateverTheOutline) {
           EXPECT_GE(code->bounds.minX(), 0.0);
           EXPECT_LE(code->bounds.maxX(), 1.0);
           EXPECT_LE(code->bounds.maxY(), 1.0);
+          // The corners, mapped back from whatever view read the code, lie on the card.
+          ASSERT_EQ(code->corners.size(), 4u) << shots[i].label;
+          if (shots[i].card.empty()) continue;
+          for (const auto& p : code->corners) {
+            const cv::Point2f at(static_cast<float>(p.x * shots[i].sensor.cols),
+                                 static_cast<float>(p.y * shots[i].sensor.rows));
+            EXPECT_GE(cv::pointPolygonTest(shots[i].card, at, true), -4.0) << shots[i].label;
+          }
         }
     }
     if (shots[i].text.empty()) {
