@@ -23,14 +23,15 @@ using fixtures::LoopbackServer;
 using fixtures::ScriptedReply;
 using flowdriver::FlowDriver;
 
-// Release builds run a hundred, ASan ten, TSan two (a run costs it about
-// forty seconds). MORVIK_SOAK_RUNS overrides.
+// Release builds run a hundred, ASan five (a run costs it about fifteen
+// seconds of CPU, mostly the face step), TSan two (about forty seconds).
+// MORVIK_SOAK_RUNS overrides.
 int soakRuns() {
   if (const char* runs = std::getenv("MORVIK_SOAK_RUNS")) return std::max(2, std::atoi(runs));
 #if defined(__SANITIZE_THREAD__)
   return 2;
 #elif defined(__SANITIZE_ADDRESS__)
-  return 10;
+  return 5;
 #else
   return 100;
 #endif
