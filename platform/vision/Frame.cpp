@@ -190,8 +190,8 @@ const Frame::Sampler& Frame::sampler() {
   return *sampler_;
 }
 
-void Frame::Sampler::profile(cv::Point2f p, cv::Point2f n, int count, int half, bool colour,
-                             cv::Vec3f* out) const {
+VISION_AVX2_CLONES void Frame::Sampler::profile(cv::Point2f p, cv::Point2f n, int count, int half,
+                                                bool colour, cv::Vec3f* out) const {
   // The same operations as grey() and colour(), lane by lane; only the loads are one at a time.
   using F4 = float __attribute__((vector_size(16)));
   using I4 = int __attribute__((vector_size(16)));

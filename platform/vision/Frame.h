@@ -14,6 +14,16 @@
 
 #include "morvik/platform/vision/Vision.h"
 
+// Hot loops compiled twice, for AVX2 and the baseline, the first picked when the processor has it.
+// Wider vectors only: no fused multiply-add, so the results are the same to the bit. Not under the
+// sanitizers, whose runtime is not up yet when the loader picks the version.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define VISION_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VISION_AVX2_CLONES
+#endif
+
 namespace vision::detail {
 
 // Face analysis shared by the landmark and quality requests of one perform.

@@ -204,7 +204,7 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
 // The edges cv::Canny(dx, dy, edges, low, high) finds (L1 magnitude), with the same integer tests,
 // written without branches so that the compiler vectorises the non-maximum suppression: on a busy
 // surface its branches are unpredictable, and it takes two to three times as long.
-cv::Mat cannyEdges(const cv::Mat& dx, const cv::Mat& dy, int low, int high) {
+VISION_AVX2_CLONES cv::Mat cannyEdges(const cv::Mat& dx, const cv::Mat& dy, int low, int high) {
   const int rows = dx.rows, cols = dx.cols;
   const std::ptrdiff_t w = cols + 2;
   // Magnitudes and marks with a border of one: magnitude 0 outside, and a mark that stops the
@@ -382,7 +382,7 @@ double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const c
 // farthest well-supported line that a neighbouring side reaches, allowing for
 // a rounded corner's bend. (One side is enough: a band may match the surface
 // on one side of the document.)
-Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
+VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   Quad out = q;
   const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
   const auto outside = [&](const cv::Point2f& p) {
