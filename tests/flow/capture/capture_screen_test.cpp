@@ -228,8 +228,12 @@ TEST_F(CaptureScreenTest, SixZoneBackScreensInARowCaptureAtTheSameCost) {
     order.clear();
     threadsAfter.push_back(threads());
   }
+#if !defined(__SANITIZE_THREAD__)
+  // (Under ThreadSanitizer a frame's CPU time is mostly the sanitizer's own, and it varies twofold
+  // with the load of the other suites: the release build checks the cost.)
   for (std::size_t i = 1; i < perFrame.size(); ++i)
     EXPECT_LE(perFrame[i], 2 * perFrame[0] + 0.005) << "screen " << i + 1;
+#endif
   // Pools may grow once to their size; a screen that left threads behind would add some every time.
   EXPECT_LE(threadsAfter.back(), threadsAfter[0] + 2);
   std::printf("[ figures  ] CPU ms per analysed frame (frames to capture), screens 1-6:");
