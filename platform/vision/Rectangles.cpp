@@ -143,8 +143,9 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
     int bestCount = 0, channel = 0;
     bool positive = true;
     // A side that the outline placed far off (a faint edge, which the coarse search follows
-    // poorly) is looked for again farther out.
-    for (const int reach : {range, std::min(3 * range, 30)}) {
+    // poorly) is looked for again twice as far out, in grey only (where colour alone leaves a side
+    // short near the outline, it does not farther out either).
+    for (const int reach : {range, std::min(2 * range, 30)}) {
       if (reach != range && bestCount * 2 >= samples) break;
       std::vector<cv::Point2f> along1;
       std::vector<ColourHits> hits1;
@@ -152,7 +153,7 @@ Quad refine(detail::Frame& frame, const Quad& coarse, int range) {
       bool positive1 = true;
       // Grey first (full resolution, and enough for most edges), colour only where grey is weak.
       for (const bool withColour : {false, true}) {
-        if (withColour && (!colour || count1 * 4 >= samples * 3)) break;
+        if (withColour && (!colour || reach != range || count1 * 4 >= samples * 3)) break;
         along1.clear(), hits1.clear();
         for (int i = 0; i < samples; ++i) {
           const float t = 0.12f + 0.76f * (float(i) + 0.5f) / float(samples);
