@@ -99,21 +99,8 @@ class Frame {
       const float grey = greyAtRaw(r);
       if (!chroma_) return {grey, 128.f, 128.f};
       const cv::Point2f q = r * 0.5f;
-      const float x = std::clamp(q.x - 0.5f, 0.0f, float(chromaCols_ - 1)),
-                  y = std::clamp(q.y - 0.5f, 0.0f, float(chromaRows_ - 1));
-      const int x0 = std::min(int(x), std::max(0, chromaCols_ - 2)),
-                y0 = std::min(int(y), std::max(0, chromaRows_ - 2));
-      const int x1 = std::min(x0 + 1, chromaCols_ - 1), y1 = std::min(y0 + 1, chromaRows_ - 1);
-      const float fx = x - x0, fy = y - y0;
-      cv::Vec3f out(grey, 0, 0);
-      for (int k = 0; k < 2; ++k) {
-        const auto at = [&](int yy, int xx) {
-          return float(chroma_[std::size_t(yy) * chromaStep_ + 2 * xx + k]);
-        };
-        out[1 + k] = (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
-                     (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
-      }
-      return out;
+      return {grey, bilinear(chroma_, chromaStep_, chromaCols_, chromaRows_, 2, 0, q),
+              bilinear(chroma_, chromaStep_, chromaCols_, chromaRows_, 2, 1, q)};
     }
     bool hasChroma() const { return chroma_ != nullptr; }
     // The values at p + n * (i - half) for i in [0, count), as grey() (and, with `colour`, colour())
@@ -122,15 +109,18 @@ class Frame {
 
    private:
     friend class Frame;
-    float greyAtRaw(cv::Point2f q) const {
-      const float x = std::clamp(q.x - 0.5f, 0.0f, float(greyCols_ - 1)),
-                  y = std::clamp(q.y - 0.5f, 0.0f, float(greyRows_ - 1));
-      const int x0 = std::min(int(x), std::max(0, greyCols_ - 2)),
-                y0 = std::min(int(y), std::max(0, greyRows_ - 2));
-      const int x1 = std::min(x0 + 1, greyCols_ - 1), y1 = std::min(y0 + 1, greyRows_ - 1);
+    float greyAtRaw(cv::Point2f q) const { return bilinear(grey_, greyStep_, greyCols_, greyRows_, 1, 0, q); }
+    // Bilinear value at q (clamped at the border) of the plane whose samples lie `stride` bytes apart
+    // from byte `offset` on.
+    static float bilinear(const std::uint8_t* plane, std::size_t step, int cols, int rows, int stride,
+                          int offset, cv::Point2f q) {
+      const float x = std::clamp(q.x - 0.5f, 0.0f, float(cols - 1)),
+                  y = std::clamp(q.y - 0.5f, 0.0f, float(rows - 1));
+      const int x0 = std::min(int(x), std::max(0, cols - 2)), y0 = std::min(int(y), std::max(0, rows - 2));
+      const int x1 = std::min(x0 + 1, cols - 1), y1 = std::min(y0 + 1, rows - 1);
       const float fx = x - x0, fy = y - y0;
       const auto at = [&](int yy, int xx) {
-        return float(grey_[std::size_t(yy) * greyStep_ + std::size_t(xx)]);
+        return float(plane[std::size_t(yy) * step + std::size_t(stride * xx + offset)]);
       };
       return (at(y0, x0) * (1 - fx) + at(y0, x1) * fx) * (1 - fy) +
              (at(y1, x0) * (1 - fx) + at(y1, x1) * fx) * fy;
