@@ -246,12 +246,18 @@ bool FlowDriver::runCapture(bool stopWhenPhotoInFlight) {
   return fail(title + ": no photo after 240 frames (progress " + std::to_string(state.goodProgress) + ")");
 }
 
-bool FlowDriver::captureAllSteps() {
+std::shared_ptr<uikit::UIViewController> FlowDriver::tapStart() {
   auto navigation = flow();
-  if (!navigation) return fail("no flow");
+  if (!navigation) return fail("no flow"), nullptr;
   auto list = navigation->viewControllers().front();
-  if (!tap(list, "Start")) return fail("no Start button");
+  if (!tap(list, "Start")) return fail("no Start button"), nullptr;
   settle();
+  return list;
+}
+
+bool FlowDriver::captureAllSteps() {
+  auto list = tapStart();
+  if (!list) return false;
   while (top() != list) {
     if (!runCapture(false)) return false;
     settle();
@@ -260,11 +266,8 @@ bool FlowDriver::captureAllSteps() {
 }
 
 bool FlowDriver::captureAllStepsByCallback() {
-  auto navigation = flow();
-  if (!navigation) return fail("no flow");
-  auto list = navigation->viewControllers().front();
-  if (!tap(list, "Start")) return fail("no Start button");
-  settle();
+  auto list = tapStart();
+  if (!list) return false;
   static const auto image =
       uikit::UIImage::make(gen::toCGImage(Scenes::cards().front), 1, uikit::UIImage::Orientation::up);
   while (top() != list) {
@@ -278,14 +281,7 @@ bool FlowDriver::captureAllStepsByCallback() {
   return true;
 }
 
-bool FlowDriver::runUntilPhotoInFlight() {
-  auto navigation = flow();
-  if (!navigation) return fail("no flow");
-  auto list = navigation->viewControllers().front();
-  if (!tap(list, "Start")) return fail("no Start button");
-  settle();
-  return runCapture(true);
-}
+bool FlowDriver::runUntilPhotoInFlight() { return tapStart() && runCapture(true); }
 
 bool FlowDriver::tapSubmit() {
   auto navigation = flow();

@@ -97,6 +97,8 @@ class FlowDriver {
   struct Delegate;
   bool runCapture(bool stopWhenPhotoInFlight);
   bool fail(std::string why);
+  // Taps the step list's Start: the list, or null (and the failure noted).
+  std::shared_ptr<uikit::UIViewController> tapStart();
   bool deliverFrame(const std::shared_ptr<avf::VirtualCamera>& camera, const std::function<int()>& handled,
                     const std::function<std::uint64_t()>& dropped);
 
