@@ -704,6 +704,12 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (confidence < minimumConfidence) return;
     candidates.push_back({fine, confidence, meanSupport, runningOn, g.longSide * g.shortSide});
   };
+  struct Pending {
+    Quad coarse;
+    int runningOn;
+    double bound;  // of the score its refined outline can reach
+  };
+  std::vector<Pending> pending;
   for (const auto& contour : contours) {
     if (contour.size() < 4) continue;
     // A hull's perimeter is less than its bounding box's: most texture contours end here, hull unmade.
@@ -754,9 +760,35 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
         grownClean = runningOn == 0;
         if (runningOn >= 2) continue;
         for (int i = 0; i < 4; ++i) coarse[i] = crop.toOriented((*q)[i]);
-        if (isConvex(coarse)) consider(coarse, runningOn);
+        if (isConvex(coarse)) pending.push_back({coarse, runningOn, 0});
       }
     }
+  }
+
+  // When one rectangle is asked for, an outline that could not outscore one already refined even with
+  // all four sides fully supported is not refined: most are a document's printed boxes. Refining moves
+  // each corner less than 4 * range, so each side's length changes less than twice that. Only an outline
+  // with a mean support of 0.65 or more can rule others out: it stays among the best-supported ones
+  // (within 0.35 of the best) whatever else is found.
+  const auto score = [](const Candidate& c) {
+    return c.area * c.meanSupport * c.meanSupport * (c.sidesRunningOn > 0 ? 0.85 : 1.0);
+  };
+  const bool one = maximumObservations == 1;
+  if (one) {
+    const double grow = 8.0 * range;
+    for (auto& p : pending) {
+      const Geometry g = geometry(p.coarse);
+      p.bound = (g.longSide + grow) * (g.shortSide + grow) * (p.runningOn > 0 ? 0.85 : 1.0);
+    }
+    std::stable_sort(pending.begin(), pending.end(), [](auto& a, auto& b) { return a.bound > b.bound; });
+  }
+  double beaten = 0;
+  for (const auto& p : pending) {
+    if (p.bound < beaten) continue;
+    const std::size_t before = candidates.size();
+    consider(p.coarse, p.runningOn);
+    if (one && candidates.size() > before && candidates.back().meanSupport >= 0.65f)
+      beaten = std::max(beaten, score(candidates.back()));
   }
 
   // Among well-supported outlines the largest wins, weighed by its support: a
@@ -768,9 +800,6 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   // body without its band, or one grown onto a line of the surface) weighs less.
   float bestSupport = 0;
   for (const auto& c : candidates) bestSupport = std::max(bestSupport, c.meanSupport);
-  const auto score = [](const Candidate& c) {
-    return c.area * c.meanSupport * c.meanSupport * (c.sidesRunningOn > 0 ? 0.85 : 1.0);
-  };
   std::sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
     const bool aTop = a.meanSupport >= bestSupport - 0.35f, bTop = b.meanSupport >= bestSupport - 0.35f;
     if (aTop != bTop) return aTop;
