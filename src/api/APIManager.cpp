@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -452,6 +453,16 @@ void APIManager::uploadMultipart(const std::string& url, std::array<ImagePart, 3
 
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  // Redirects are followed as the platform's URL session does by default: 301, 302 and 303 go on
+  // as a GET, 307 and 308 send the upload again. A request sent over HTTPS is never redirected to
+  // plain HTTP, where its key, token and images would travel in clear.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
+  const bool secure =
+      url.size() >= 8 && std::equal(url.begin(), url.begin() + 8, "https://", [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      });
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers.get());
   curl_easy_setopt(easy, CURLOPT_MIMEPOST, mime);

@@ -323,6 +323,76 @@ TEST_P(APIManagerTest, ALargeImageIsStreamedAndArrivesIntact) {
   EXPECT_EQ(request.parts[2].bytes, "23");
 }
 
+// Redirects are followed as the platform's URL session follows them: 307 and 308 send the whole
+// upload again (a streamed one included), 301 to 303 go on as a GET; a loop ends as a library failure.
+TEST_P(APIManagerTest, RedirectsAreFollowedAndAnUploadSentAgainOnlyWhereTheStatusKeepsIt) {
+  const auto big = bytes(12'000'000, 5), small = bytes(3'000, 6);
+  struct Case {
+    int status;
+    const char* method;  // of the request that reaches the new address
+  };
+  for (const Case c :
+       {Case{307, "POST"}, Case{308, "POST"}, Case{301, "GET"}, Case{302, "GET"}, Case{303, "GET"}}) {
+    SCOPED_TRACE(c.status);
+    server_->clearRequests();
+    server_->setHandler([&](const fixtures::ReceivedRequest& r) {
+      if (r.path != "/api/upload") return ScriptedReply::json(200, R"({"message":"moved"})");
+      ScriptedReply reply = ScriptedReply::empty(c.status);
+      reply.extraHeaders = {{"Location", "/api/moved"}};
+      return reply;
+    });
+    const Outcome out = upload({ImagePart{"documentFront", big}, ImagePart{"livePhoto", small}, ImagePart{}},
+                               Parameters{{"age", "23"}});
+    ASSERT_EQ(out.status, 200) << out.message.value_or("");
+    const auto requests = server_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const auto& moved = requests[1];
+    EXPECT_EQ(moved.path, "/api/moved");
+    EXPECT_EQ(moved.method, c.method);
+    EXPECT_EQ(moved.header("Accept"), "application/json");
+    if (std::string(c.method) == "POST") {
+      ASSERT_TRUE(moved.multipartWellFormed);
+      ASSERT_EQ(moved.parts.size(), 3u);
+      EXPECT_TRUE(moved.parts[0].bytes == text(big));
+      EXPECT_TRUE(moved.parts[1].bytes == text(small));
+      EXPECT_EQ(moved.parts[2].bytes, "23");
+    } else {
+      EXPECT_EQ(moved.bodySize, 0u);
+    }
+  }
+  server_->clearRequests();
+  server_->setHandler([](const fixtures::ReceivedRequest&) {
+    ScriptedReply reply = ScriptedReply::empty(307);
+    reply.extraHeaders = {{"Location", "/api/upload"}};
+    return reply;
+  });
+  const Outcome loop = upload();
+  ASSERT_TRUE(loop.message.has_value());
+  EXPECT_NE(*loop.message, "The server's reply had an empty body.");
+  EXPECT_NE(*loop.message, kGeneric);
+  EXPECT_LE(server_->requestCount(), 17u);
+}
+
+// A request sent over HTTPS is not redirected to plain HTTP: nothing reaches the plain server.
+TEST(APIManagerTLS, NoRedirectFromHttpsToPlainHttp) {
+  LoopbackServer secure(LoopbackServer::Scheme::https), plain(LoopbackServer::Scheme::http);
+  ScriptedReply reply = ScriptedReply::empty(307);
+  reply.extraHeaders = {{"Location", plain.baseURL() + "/upload"}};
+  secure.setDefaultReply(reply);
+  auto manager = APIManager::create(secure.baseURL());
+  manager->setTrustedCertificateForTesting(secure.caCertificatePEM());
+  Outcome out;
+  APIManager::Success success;
+  APIManager::Failure failure;
+  bind(out, success, failure);
+  manager->uploadMultipart(secure.baseURL() + "/upload", {ImagePart{"livePhoto", bytes(1'000, 2)}, {}, {}},
+                           std::nullopt, success, failure);
+  await(out);
+  ASSERT_TRUE(out.message.has_value());
+  EXPECT_NE(*out.message, "The server's reply had an empty body.");
+  EXPECT_EQ(plain.requestCount(), 0u);
+}
+
 TEST_P(APIManagerTest, ADestroyedClientCallsNothing) {
   int calls = 0;
   manager_->uploadMultipart(
