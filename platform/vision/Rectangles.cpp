@@ -264,43 +264,52 @@ VISION_AVX2_CLONES cv::Mat cannyEdges(const cv::Mat& dx, const cv::Mat& dy, int 
   return edges;
 }
 
-// Share of the outline with a strong, consistent step close to it.
-float edgeSupport(detail::Frame& frame, const Quad& q, float* mean = nullptr) {
+// Share of the stretch of the line from `a` to `b` between fractions `t0` and `t1` with a strong,
+// consistent step close to it.
+float lineSupport(detail::Frame& frame, cv::Point2f a, cv::Point2f b, float t0, float t1) {
   const bool colour = frame.hasChroma();
+  const double len = dist(a, b);
+  if (len < 1) return 0;
+  const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
+  constexpr int kSamples = 24;
+  int best = 0;
+  // Grey first; colour only when grey leaves part of the edge unsupported.
+  for (const bool withColour : {false, true}) {
+    if (withColour && (!colour || best == kSamples)) break;
+    std::array<std::array<int, kSamples>, 3> sign{};
+    for (int i = 0; i < kSamples; ++i) {
+      const float t = t0 + (t1 - t0) * (float(i) + 0.5f) / kSamples;
+      const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, withColour);
+      for (std::size_t c = 0; c < 3; ++c)
+        if (std::abs(hits[c].offset) <= 2.5f)
+          sign[c][std::size_t(i)] = hits[c].strength > 7 ? 1 : hits[c].strength < -7 ? -1 : 0;
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+      // The steps of one polarity, or, where the side passes from a band to the body (a dark band and
+      // a light body on a surface between the two), those in stretches of one polarity: texture
+      // changes polarity from sample to sample.
+      int pos = 0, neg = 0, stretches = 0;
+      for (std::size_t i = 0; i < kSamples; ++i) {
+        const int s = sign[c][i];
+        (s > 0 ? ++pos : s < 0 ? ++neg : 0);
+        stretches += s != 0 && ((i > 0 && sign[c][i - 1] == s) || (i + 1 < kSamples && sign[c][i + 1] == s));
+      }
+      best = std::max({best, pos, neg, stretches});
+    }
+  }
+  return float(best) / kSamples;
+}
+
+// Share of the outline with a strong, consistent step close to it.
+// `sides`, when given, receives each side's share (side e runs from corner e to corner e + 1).
+float edgeSupport(detail::Frame& frame, const Quad& q, float* mean = nullptr,
+                  std::array<float, 4>* sides = nullptr) {
   float sum = 0, weakest = 1;
   for (int e = 0; e < 4; ++e) {
     const cv::Point2f a = q[e], b = q[(e + 1) % 4];
-    const double len = dist(a, b);
-    if (len < 1) return 0;
-    const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
-    constexpr int kSamples = 24;
-    int best = 0;
-    // Grey first; colour only when grey leaves part of the edge unsupported.
-    for (const bool withColour : {false, true}) {
-      if (withColour && (!colour || best == kSamples)) break;
-      std::array<std::array<int, kSamples>, 3> sign{};
-      for (int i = 0; i < kSamples; ++i) {
-        const float t = 0.06f + 0.88f * (float(i) + 0.5f) / kSamples;
-        const ColourHits hits = findEdges(frame, a + (b - a) * t, n, 3, withColour);
-        for (std::size_t c = 0; c < 3; ++c)
-          if (std::abs(hits[c].offset) <= 2.5f)
-            sign[c][std::size_t(i)] = hits[c].strength > 7 ? 1 : hits[c].strength < -7 ? -1 : 0;
-      }
-      for (std::size_t c = 0; c < 3; ++c) {
-        // The steps of one polarity, or, where the side passes from a band to the body (a dark band and
-        // a light body on a surface between the two), those in stretches of one polarity: texture
-        // changes polarity from sample to sample.
-        int pos = 0, neg = 0, stretches = 0;
-        for (std::size_t i = 0; i < kSamples; ++i) {
-          const int s = sign[c][i];
-          (s > 0 ? ++pos : s < 0 ? ++neg : 0);
-          stretches +=
-              s != 0 && ((i > 0 && sign[c][i - 1] == s) || (i + 1 < kSamples && sign[c][i + 1] == s));
-        }
-        best = std::max({best, pos, neg, stretches});
-      }
-    }
-    const float edge = float(best) / kSamples;
+    if (dist(a, b) < 1) return 0;
+    const float edge = lineSupport(frame, a, b, 0.06f, 0.94f);
+    if (sides) (*sides)[std::size_t(e)] = edge;
     sum += edge;
     weakest = std::min(weakest, edge);
   }
@@ -567,7 +576,7 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   // on either side of it) is the side running on. On a small outline any line counts: there, lines
   // running past the corners make a pattern.
   const bool large = geometry(q).longSide >= 0.4 * std::min(gx.cols, gx.rows);
-  int count = 0;
+  std::array<int, 4> atCorner{};  // stretches running on past each corner
   for (int e = 0; e < 4; ++e) {
     const cv::Point2f a = q[e], b = q[(e + 1) % 4];
     const double len = dist(a, b);
@@ -576,11 +585,15 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
     const float from = 3, to = float(std::max(8.0, 0.15 * len));
     int own = 0, before = 0, after = 0;
     if (large) segmentSupport(a, b, n, gx, gy, 24, &own);
-    count += segmentSupport(a - d * from, a - d * to, n, gx, gy, 12, &before) >= 0.75f &&
-             (!large || before == own);
-    count +=
+    atCorner[std::size_t(e)] += segmentSupport(a - d * from, a - d * to, n, gx, gy, 12, &before) >= 0.75f &&
+                                (!large || before == own);
+    atCorner[std::size_t((e + 1) % 4)] +=
         segmentSupport(b + d * from, b + d * to, n, gx, gy, 12, &after) >= 0.75f && (!large || after == own);
   }
+  const int count = atCorner[0] + atCorner[1] + atCorner[2] + atCorner[3];
+  // On a large outline, lines that cross at one corner only are a corner of the surface's own that the
+  // document lies on by chance.
+  if (large && count == 2 && std::max({atCorner[0], atCorner[1], atCorner[2], atCorner[3]}) == 2) return 1;
   return count;
 }
 
@@ -588,9 +601,40 @@ struct Candidate {
   Quad quad;
   float confidence;
   float meanSupport;  // of the four sides
+  std::array<float, 4> sideSupport;
   int sidesRunningOn;
   double area;
 };
+
+// Whether `outer` is `inner` carried past one of its sides: they share the opposite side, the two sides
+// beside it lie on the same lines, and outer's fourth side `side` (from its corner `side` to the next)
+// lies beyond inner's. `tolerance` in pixels. `innerEnds` receives inner's corners on outer's sides
+// `side` - 1 and `side` + 1.
+bool extendsPastOneSide(const Quad& outer, const Quad& inner, double tolerance, int& side,
+                        std::array<cv::Point2f, 2>& innerEnds) {
+  const auto offLine = [](cv::Point2f p, cv::Point2f a, cv::Point2f b) {
+    const double len = std::max(dist(a, b), 1e-6);
+    return std::abs(double(b.x - a.x) * (p.y - a.y) - double(b.y - a.y) * (p.x - a.x)) / len;
+  };
+  for (int shift = 0; shift < 4; ++shift) {
+    const auto in = [&](int i) { return inner[std::size_t((i + shift) % 4)]; };
+    const auto out = [&](int i) { return outer[std::size_t(i % 4)]; };
+    for (int k = 0; k < 4; ++k) {
+      if (dist(in(k + 2), out(k + 2)) > tolerance || dist(in(k + 3), out(k + 3)) > tolerance) continue;
+      if (offLine(in(k), out(k + 3), out(k)) > tolerance ||
+          offLine(in(k + 1), out(k + 1), out(k + 2)) > tolerance)
+        continue;
+      // Farther out at both ends, by more than the tolerance at one at least.
+      const double gained0 = dist(out(k), out(k + 3)) - dist(in(k), out(k + 3)),
+                   gained1 = dist(out(k + 1), out(k + 2)) - dist(in(k + 1), out(k + 2));
+      if (std::min(gained0, gained1) < -0.5 * tolerance || std::max(gained0, gained1) < tolerance) continue;
+      side = k;
+      innerEnds = {in(k), in(k + 1)};
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -700,9 +744,10 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
         g.maxAngleError > quadratureTolerance)
       return;
     float meanSupport = 0;
-    const float confidence = edgeSupport(frame, fine, &meanSupport);
+    std::array<float, 4> sides{};
+    const float confidence = edgeSupport(frame, fine, &meanSupport, &sides);
     if (confidence < minimumConfidence) return;
-    candidates.push_back({fine, confidence, meanSupport, runningOn, g.longSide * g.shortSide});
+    candidates.push_back({fine, confidence, meanSupport, sides, runningOn, g.longSide * g.shortSide});
   };
   struct Pending {
     Quad coarse;
@@ -806,8 +851,50 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (aTop) return score(a) > score(b);
     return a.meanSupport > b.meanSupport;
   });
+  // A document's body inside a band of nearly the surface's colour, and the document with a stretch of
+  // the surface beside it carried on to a line of the surface, score close to the document itself. The
+  // larger of two such outlines is the document where its two carried sides stay supported all along
+  // (the document's edge runs on across its band); where they lose support, the surface's line only
+  // happens to meet them.
+  const double diagonal = std::hypot(double(os.width), double(os.height));
+  // How well the carried stretches of outer's sides are supported, on average.
+  const auto carried = [&](const Candidate& c, int side, const std::array<cv::Point2f, 2>& from) {
+    return 0.5f * (lineSupport(frame, from[0], c.quad[std::size_t(side)], 0.1f, 0.9f) +
+                   lineSupport(frame, from[1], c.quad[std::size_t((side + 1) % 4)], 0.1f, 0.9f));
+  };
+  // The outer outline well supported all round: its own side, and the carried sides along their length.
+  const auto heldAllRound = [](const Candidate& c, int side) {
+    const auto& s = c.sideSupport;
+    return s[std::size_t(side)] >= 0.7f &&
+           std::min(s[std::size_t((side + 3) % 4)], s[std::size_t((side + 1) % 4)]) >= 0.85f;
+  };
+  // Carried by more than a band's width: a third of the sides as far as they are shared, or more.
+  const auto farCarried = [](const Candidate& c, int side, const std::array<cv::Point2f, 2>& from) {
+    const cv::Point2f &c0 = c.quad[std::size_t(side)], &c1 = c.quad[std::size_t((side + 1) % 4)],
+                      &s0 = c.quad[std::size_t((side + 3) % 4)], &s1 = c.quad[std::size_t((side + 2) % 4)];
+    return dist(from[0], c0) >= 0.3 * dist(from[0], s0) && dist(from[1], c1) >= 0.3 * dist(from[1], s1);
+  };
+  for (int round = 0; round < 4 && candidates.size() > 1; ++round) {
+    const Candidate& best = candidates[0];
+    std::size_t pick = 0;
+    for (std::size_t i = 1; i < candidates.size() && pick == 0; ++i) {
+      const Candidate& c = candidates[i];
+      if (c.meanSupport < bestSupport - 0.35f) break;
+      int side = 0;
+      std::array<cv::Point2f, 2> ends;
+      if (extendsPastOneSide(best.quad, c.quad, 0.01 * diagonal, side, ends) &&
+          farCarried(best, side, ends) && carried(best, side, ends) < 0.2f)
+        pick = i;
+      else if (extendsPastOneSide(c.quad, best.quad, 0.01 * diagonal, side, ends) && heldAllRound(c, side) &&
+               carried(c, side, ends) >= 0.5f)
+        pick = i;
+    }
+    if (pick == 0) break;
+    std::rotate(candidates.begin(), candidates.begin() + std::ptrdiff_t(pick),
+                candidates.begin() + std::ptrdiff_t(pick) + 1);
+  }
   // The inner and outer outlines of one edge give the same rectangle twice.
-  const double same = 0.02 * std::hypot(double(os.width), double(os.height));
+  const double same = 0.02 * diagonal;
   std::vector<Candidate> kept;
   for (const auto& c : candidates) {
     bool duplicate = false;
