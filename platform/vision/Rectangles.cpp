@@ -384,6 +384,61 @@ double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const c
   return reach;
 }
 
+// The best-supported line within `reach` pixels of side `e` of `q` (each end moved on its own), with the
+// neighbouring sides carried to it; false when the side is best where it is.
+bool moveSide(const Quad& q, int e, const cv::Mat& gx, const cv::Mat& gy, int reach, Quad& out) {
+  const cv::Point2f a = q[std::size_t(e)], b = q[std::size_t((e + 1) % 4)];
+  const double len = dist(a, b);
+  if (len < 8) return false;
+  const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
+  // The step across the side at each sample and offset, read once: lines between the offsets at the two
+  // ends (the moved side's normal is taken as the side's own, for a tilt of a few pixels).
+  constexpr int kSamples = 24, kMaxReach = 16;
+  reach = std::min(reach, kMaxReach);
+  // Half-pixel offsets.
+  const int span = 4 * reach + 5;
+  std::array<float, kSamples*(4 * kMaxReach + 5)> step{};
+  std::array<float, kSamples> at{};
+  for (int i = 0; i < kSamples; ++i) {
+    at[std::size_t(i)] = 0.1f + 0.8f * (float(i) + 0.5f) / kSamples;
+    const cv::Point2f p = a + (b - a) * at[std::size_t(i)];
+    for (int o = -2 * reach - 2; o <= 2 * reach + 2; ++o) {
+      const int xx = int(p.x + n.x * 0.5f * float(o)), yy = int(p.y + n.y * 0.5f * float(o));
+      if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
+      step[std::size_t(i * span + o + 2 * reach + 2)] =
+          gx.at<short>(yy, xx) * n.x + gy.at<short>(yy, xx) * n.y;
+    }
+  }
+  const auto support = [&](int o0, int o1) {
+    int pos = 0, neg = 0;
+    for (int i = 0; i < kSamples; ++i) {
+      const int k = int(std::lround(2 * (float(o0) + float(o1 - o0) * at[std::size_t(i)]))) + 2 * reach + 2;
+      const float* s = &step[std::size_t(i * span + k)];
+      float best = s[0];
+      if (std::abs(s[-2]) > std::abs(best)) best = s[-2];
+      if (std::abs(s[2]) > std::abs(best)) best = s[2];
+      pos += best > 60, neg += best < -60;
+    }
+    return std::max(pos, neg);
+  };
+  int best = support(0, 0), best0 = 0, best1 = 0;
+  for (int o0 = -reach; o0 <= reach; ++o0)
+    for (int o1 = -reach; o1 <= reach; ++o1) {
+      const int sup = support(o0, o1);
+      if (sup > best || (sup == best && std::abs(o0) + std::abs(o1) < std::abs(best0) + std::abs(best1)))
+        best = sup, best0 = o0, best1 = o1;
+    }
+  if (best0 == 0 && best1 == 0) return false;
+  const cv::Point2f a2 = a + n * float(best0), b2 = b + n * float(best1);
+  const Line moved{a2, (b2 - a2) * float(1 / std::max(dist(a2, b2), 1e-6))};
+  const cv::Point2f prev = q[std::size_t((e + 3) % 4)], next = q[std::size_t((e + 2) % 4)];
+  const Line left{prev, (a - prev) * float(1 / std::max(dist(a, prev), 1e-6))},
+      right{next, (b - next) * float(1 / std::max(dist(b, next), 1e-6))};
+  out = q;
+  return intersect(moved, left, out[std::size_t(e)]) &&
+         intersect(moved, right, out[std::size_t((e + 1) % 4)]) && isConvex(out);
+}
+
 // Printed bands and boxes inside a document give rectangles of their own that
 // share some edges with the document, or none. A document's own sides run on
 // past such a box's edge (across a header band, say) up to its outer edge;
@@ -732,22 +787,44 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     }
     return false;
   };
-  const auto consider = [&](const Quad& coarse, int runningOn) {
+  // Refined and measured; false where the outline fails the request's limits.
+  const auto measure = [&](const Quad& coarse, int runningOn, Candidate& c) {
     const Geometry g0 = geometry(coarse);
-    if (g0.longSide < 0.8 * minLong || g0.maxAngleError > quadratureTolerance + 10) return;
+    if (g0.longSide < 0.8 * minLong || g0.maxAngleError > quadratureTolerance + 10) return false;
     Quad fine = refine(frame, coarse, range);
-    if (!isConvex(fine)) return;
+    if (!isConvex(fine)) return false;
     fine = orderCorners({fine.begin(), fine.end()});
     const Geometry g = geometry(fine);
     const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
     if (g.longSide < minLong || aspect < minimumAspectRatio || aspect > maximumAspectRatio ||
         g.maxAngleError > quadratureTolerance)
-      return;
-    float meanSupport = 0;
-    std::array<float, 4> sides{};
-    const float confidence = edgeSupport(frame, fine, &meanSupport, &sides);
-    if (confidence < minimumConfidence) return;
-    candidates.push_back({fine, confidence, meanSupport, sides, runningOn, g.longSide * g.shortSide});
+      return false;
+    c.quad = fine;
+    c.confidence = edgeSupport(frame, fine, &c.meanSupport, &c.sideSupport);
+    c.sidesRunningOn = runningOn;
+    c.area = g.longSide * g.shortSide;
+    return true;
+  };
+  const int sideReachSmall = std::max(2, int(std::lround(24 * std::min(crop.sx, crop.sy))));
+  const auto consider = [&](const Quad& coarse, int runningOn) {
+    Candidate c{};
+    if (!measure(coarse, runningOn, c)) return;
+    // One side left unsupported while the others hold: the outline followed a line of the print or of
+    // the surface there, and the document's edge is close by.
+    const auto weakest = std::min_element(c.sideSupport.begin(), c.sideSupport.end());
+    int holding = 0;
+    for (const float side : c.sideSupport) holding += side >= 0.85f;
+    if (*weakest < 0.75f && holding == 3) {
+      Quad small, moved;
+      for (int i = 0; i < 4; ++i) small[std::size_t(i)] = crop.fromOriented(c.quad[std::size_t(i)]);
+      Candidate again{};
+      if (moveSide(small, int(weakest - c.sideSupport.begin()), gx, gy, sideReachSmall, moved)) {
+        for (auto& p : moved) p = crop.toOriented(p);
+        if (measure(moved, runningOn, again) && again.confidence > c.confidence + 0.05f) c = again;
+      }
+    }
+    if (c.confidence < minimumConfidence) return;
+    candidates.push_back(c);
   };
   struct Pending {
     Quad coarse;
