@@ -132,7 +132,7 @@ std::optional<std::vector<std::uint8_t>> readFile(const std::filesystem::path& p
   return bytes;
 }
 
-bool safeName(const std::string& name) {
+bool safeImageName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
 }
@@ -260,7 +260,7 @@ std::shared_ptr<UIImage> UIImage::contentsOfFile(const std::filesystem::path& pa
 
 std::shared_ptr<UIImage> UIImage::named(const std::string& name, const std::filesystem::path& bundleDirectory,
                                         const UITraitCollection*) {
-  if (!safeName(name)) return nullptr;
+  if (!safeImageName(name)) return nullptr;
   if (endsWith(name, ".png")) return contentsOfFile(bundleDirectory / name);
   for (const char* suffix : {".png", "@2x.png", "@3x.png"})
     if (auto image = contentsOfFile(bundleDirectory / (name + suffix))) return image;

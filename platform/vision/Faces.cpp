@@ -2,19 +2,20 @@
 // image, its 68-point shape model on a sharper crop around each face, and a
 // head-pose fit of six landmarks to a generic head (cv::solvePnP). The
 // landmark and quality requests of one perform share this analysis.
-#include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/opencv/cv_image.h>
-#include <dlib/serialize.h>
+#include <dlib/geometry/rectangle.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "foundation/PluginLoader.h"
 #include "vision/FaceScan.h"
@@ -50,44 +51,44 @@ const char* const kPredictorPaths[] = {
 
 // The face scan built for AVX2 (platform/plugins/faces_avx2), when the processor has it and the plugin
 // is beside the library; otherwise the library's own, portable build of the same scan.
-struct FastScan {
+struct ScanFunctions {
   detail::FaceScannerNew create = nullptr;
   detail::FaceScannerDelete destroy = nullptr;
   detail::FaceScannerScan scan = nullptr;
 };
-const FastScan* fastScan() {
-  static const FastScan* found = []() -> const FastScan* {
+const ScanFunctions kPortableScan{detail::portableFaceScannerNew, detail::portableFaceScannerDelete,
+                                  detail::portableFaceScannerScan};
+const ScanFunctions& fastScan() {
+  static const ScanFunctions& found = []() -> const ScanFunctions& {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2")) return nullptr;
+    if (!__builtin_cpu_supports("avx2")) return kPortableScan;
     void* plugin = foundation::detail::loadPlugin("libmorvik_vision_faces_avx2.so");
     using foundation::detail::pluginSymbol;
-    FastScan f;
+    ScanFunctions f;
     f.create = reinterpret_cast<detail::FaceScannerNew>(pluginSymbol(plugin, "morvik_faces_scanner_new"));
     f.destroy =
         reinterpret_cast<detail::FaceScannerDelete>(pluginSymbol(plugin, "morvik_faces_scanner_delete"));
     f.scan = reinterpret_cast<detail::FaceScannerScan>(pluginSymbol(plugin, "morvik_faces_scanner_scan"));
-    if (f.create && f.destroy && f.scan) return new FastScan(f);
+    if (f.create && f.destroy && f.scan) return *new ScanFunctions(f);
 #endif
-    return nullptr;
+    return kPortableScan;
   }();
   return found;
 }
 
 struct Models {
-  dlib::frontal_face_detector detector;  // loaded only without the fast scan
   detail::LandmarkModel landmarks;
-  std::string error;  // empty when both loaded
+  std::string error;  // empty when loaded
 };
 
-// Loaded once per process on first use (about 1.3 s), shared read-only
+// Loaded once per process on first use (about a second), shared read-only
 // afterwards, and never destroyed: a worker thread may still be analysing a
 // frame while exit runs the static destructors.
 const Models& models() {
   static const Models& loaded = *[] {
     auto* made = new Models;
     Models& m = *made;
-    if (!fastScan()) m.detector = dlib::get_frontal_face_detector();
     std::string path;
     for (const char* p : kPredictorPaths) {
       std::error_code ec;
@@ -115,24 +116,23 @@ const Models& models() {
 // thread scans with its own.
 class Scanner {
  public:
-  Scanner(const Models& m, unsigned long levels) : fast_(fastScan()) {
-    if (fast_) handle_ = fast_->create(levels);
-    if (!handle_)
-      local_ = detail::withPyramidLevels(
-          m.detector.num_detectors() ? m.detector : dlib::get_frontal_face_detector(), levels);
+  explicit Scanner(unsigned long levels) : scan_(&fastScan()) {
+    handle_ = scan_->create(levels);
+    if (!handle_ && scan_ != &kPortableScan) {
+      scan_ = &kPortableScan;
+      handle_ = scan_->create(levels);
+    }
+    if (!handle_) throw std::runtime_error("face scanner could not be made");
   }
-  ~Scanner() {
-    if (handle_) fast_->destroy(handle_);
-  }
+  ~Scanner() { scan_->destroy(handle_); }
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
 
   std::vector<dlib::rectangle> operator()(const cv::Mat& grey) {
-    if (!handle_) return (*local_)(dlib::cv_image<unsigned char>(grey));
-    long n = scanFast(grey);
+    long n = scan(grey);
     if (std::size_t(n) * 4 > boxes_.size()) {  // more faces than ever before: room for all, then again
       boxes_.resize(std::size_t(n) * 4);
-      n = scanFast(grey);
+      n = scan(grey);
     }
     std::vector<dlib::rectangle> found;
     for (std::size_t i = 0; i < std::size_t(n) && 4 * i < boxes_.size(); ++i)
@@ -141,27 +141,26 @@ class Scanner {
   }
 
  private:
-  long scanFast(const cv::Mat& grey) {
-    const long n = fast_->scan(handle_, grey.data, grey.cols, grey.rows, long(grey.step), boxes_.data(),
+  long scan(const cv::Mat& grey) {
+    const long n = scan_->scan(handle_, grey.data, grey.cols, grey.rows, long(grey.step), boxes_.data(),
                                long(boxes_.size() / 4));
     if (n < 0) throw std::runtime_error("face scan failed");
     return n;
   }
 
-  const FastScan* fast_;
+  const ScanFunctions* scan_;
   void* handle_ = nullptr;
   std::vector<long> boxes_ = std::vector<long>(4 * 16);
-  std::optional<dlib::frontal_face_detector> local_;
 };
 
 struct ThreadDetectors {
-  explicit ThreadDetectors(const Models& m) : coarse(m, 0), fine(m, kFineLevels), refine(m, kRefineLevels) {}
+  ThreadDetectors() : coarse(0), fine(kFineLevels), refine(kRefineLevels) {}
   Scanner coarse, fine, refine;
   detail::LandmarkModel::Scratch landmarks;
 };
-ThreadDetectors& detectorsForThisThread(const Models& m) {
+ThreadDetectors& detectorsForThisThread() {
   thread_local std::unique_ptr<ThreadDetectors> local;
-  if (!local) local = std::make_unique<ThreadDetectors>(m);
+  if (!local) local = std::make_unique<ThreadDetectors>();
   return *local;
 }
 
@@ -380,7 +379,7 @@ bool analyseFaces(detail::Frame& frame, VNError& error) {
   const cv::Size os = frame.orientedSize();
   const cv::Rect2f whole(0, 0, float(os.width), float(os.height));
   const double shortSide = std::min(os.width, os.height);
-  ThreadDetectors& detectors = detectorsForThisThread(m);
+  ThreadDetectors& detectors = detectorsForThisThread();
   std::vector<detail::FaceResult> faces;
   std::vector<dlib::rectangle> found;
   detail::Frame::Crop small = frame.orientedCrop(whole, std::min(1.0, kCoarseShortSide / shortSide), true);
