@@ -652,6 +652,181 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
   return count;
 }
 
+// The width-to-height ratio (short over long) of the flat rectangle that `q` is a picture of, for a
+// camera whose optical centre is the image's centre and whose focal length is about 1.2 times the longer
+// image side (a phone's main camera; within 0.8 to 1.5 times, the ratio moves by a hundredth or two).
+// A card tilted away from the camera looks longer or shorter than it is; this is its own ratio. The
+// plain ratio of the sides when the quad gives nothing better (parallel sides, no vanishing point).
+double flatAspect(const Quad& q, cv::Size image) {
+  const double f = 1.2 * std::max(image.width, image.height);
+  const cv::Point2d c(image.width / 2.0, image.height / 2.0);
+  const auto at = [&](int i) { return cv::Vec3d(q[std::size_t(i)].x - c.x, q[std::size_t(i)].y - c.y, 1); };
+  const cv::Vec3d tl = at(0), tr = at(1), br = at(2), bl = at(3);
+  const double d2 = tr.cross(br).dot(bl), d3 = bl.cross(br).dot(tr);
+  const Geometry g = geometry(q);
+  const double plain = g.shortSide / std::max(g.longSide, 1e-9);
+  if (std::abs(d2) < 1e-9 || std::abs(d3) < 1e-9) return plain;
+  // Where the corners of the flat rectangle lie along their rays: its two sides from the top left.
+  const cv::Vec3d n2 = tr * (tl.cross(br).dot(bl) / d2) - tl, n3 = bl * (tl.cross(br).dot(tr) / d3) - tl;
+  const double w2 = (n2[0] * n2[0] + n2[1] * n2[1]) / (f * f) + n2[2] * n2[2],
+               h2 = (n3[0] * n3[0] + n3[1] * n3[1]) / (f * f) + n3[2] * n3[2];
+  if (!(w2 > 0 && h2 > 0)) return plain;
+  const double r = std::sqrt(w2 / h2);
+  return std::isfinite(r) && r > 0 ? std::min(r, 1 / r) : plain;
+}
+
+// How well a ratio fits a document's: ID-1 cards (85.6 x 54 mm) and passports' pages (125 x 88 mm).
+// Only a preference between outlines of one document: the ratios a host accepts are its own limits.
+double documentLikeness(double aspect) {
+  double best = 0;
+  for (const double document : {54.0 / 85.6, 88.0 / 125.0}) {
+    const double off = std::max(0.0, std::abs(aspect - document) - 0.02) / 0.04;
+    best = std::max(best, 1 / (1 + off * off));
+  }
+  return best;
+}
+
+// A card on a busy surface often gives no outline of its own, only outlines that share some of its
+// sides: its body or a band, or one grown onto a line of the surface that meets one of its sides. Each
+// side of the best outline may be swapped for a nearly parallel side of another outline; each mix is
+// judged by what a card's outline shows at full resolution and a chance outline does not: every side a
+// step of one kind (channel and polarity) along its length, stopping at its ends, and a document's
+// proportions. Of the mixes whose sides are nearly as well supported as the best's, the largest wins,
+// as among outlines.
+class SideMixer {
+ public:
+  SideMixer(detail::Frame& frame, const Quad& seed) : frame_(frame), seed_(seed) {
+    for (int e = 0; e < 4; ++e) offer(e, seed[std::size_t(e)], seed[std::size_t((e + 1) % 4)]);
+  }
+
+  // Offers the line through p and q as side e; kept when it is nearly parallel to the seed's side e and
+  // near it.
+  void offer(int e, cv::Point2f p, cv::Point2f q) {
+    auto& options = options_[std::size_t(e)];
+    if (options.size() >= kMaxOptions) return;
+    const cv::Point2f a = seed_[std::size_t(e)], b = seed_[std::size_t((e + 1) % 4)];
+    const double len = dist(a, b), pq = dist(p, q);
+    if (len < 8 || pq < 8) return;
+    const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x), dir = (q - p) * float(1 / pq);
+    if (d.dot(dir) < std::cos(6 * kPi / 180)) return;
+    // Where the line crosses the normals at the seed side's ends.
+    cv::Point2f pa, pb;
+    if (!intersect({p, dir}, {a, n}, pa) || !intersect({p, dir}, {b, n}, pb)) return;
+    const double across =
+        0.5 * std::min(dist(b, seed_[std::size_t((e + 2) % 4)]), dist(a, seed_[std::size_t((e + 3) % 4)]));
+    if (dist(pa, a) > across || dist(pb, b) > across) return;
+    for (const auto& o : options)
+      if (dist(o.a, pa) < 2 && dist(o.b, pb) < 2) return;
+    Option o{pa, pb, {}};
+    const cv::Point2f normal =
+        cv::Point2f(-(pb - pa).y, (pb - pa).x) * float(1 / std::max(dist(pa, pb), 1e-6));
+    const bool colour = frame_.hasChroma();
+    for (int i = 0; i < kSamples; ++i) {
+      const ColourHits hits =
+          findEdges(frame_, pa + (pb - pa) * (kFrom + kStep * (float(i) + 0.5f)), normal, 3, colour);
+      std::uint8_t bits = 0;
+      for (std::size_t c = 0; c < 3; ++c)
+        if (std::abs(hits[c].offset) <= 2.5f)
+          bits |= std::uint8_t((hits[c].strength > 7 ? 1 : hits[c].strength < -7 ? 2 : 0) << (2 * c));
+      o.steps[std::size_t(i)] = bits;
+    }
+    options.push_back(o);
+  }
+
+  // The best mix of those `acceptable`; false when that is the seed itself.
+  template <typename Acceptable>
+  bool best(cv::Size image, const Acceptable& acceptable, Quad& out) const {
+    for (const auto& options : options_)
+      if (options.empty()) return false;
+    struct Mix {
+      Quad quad;
+      double support, score;
+    };
+    std::vector<Mix> mixes;
+    double bestSupport = -1;
+    std::array<std::size_t, 4> pick{};
+    for (pick[0] = 0; pick[0] < options_[0].size(); ++pick[0])
+      for (pick[1] = 0; pick[1] < options_[1].size(); ++pick[1])
+        for (pick[2] = 0; pick[2] < options_[2].size(); ++pick[2])
+          for (pick[3] = 0; pick[3] < options_[3].size(); ++pick[3]) {
+            Quad q;
+            bool ok = true;
+            for (std::size_t c = 0; c < 4 && ok; ++c) {
+              const Option &before = options_[(c + 3) % 4][pick[(c + 3) % 4]], &after = options_[c][pick[c]];
+              ok = intersect({before.a, (before.b - before.a) * float(1 / dist(before.a, before.b))},
+                             {after.a, (after.b - after.a) * float(1 / dist(after.a, after.b))}, q[c]);
+            }
+            // The seed (the first option of each side) always counts, whatever its shape.
+            const bool seed = pick == std::array<std::size_t, 4>{};
+            if (seed && !ok) return false;
+            if (!ok || (!seed && (!isConvex(q) || !acceptable(q)))) continue;
+            double support = 0;
+            for (std::size_t e = 0; e < 4; ++e)
+              support += sideScore(options_[e][pick[e]], q[e], q[(e + 1) % 4]) / 4;
+            const Geometry g = geometry(q);
+            mixes.push_back({q, support,
+                             g.longSide * g.shortSide * std::max(support, 1e-3) *
+                                 documentLikeness(flatAspect(q, image))});
+            bestSupport = std::max(bestSupport, support);
+          }
+    // Of the mixes nearly as well supported as the best, the largest and most like a document; the seed
+    // (the first) unless another beats it by a tenth.
+    std::size_t winner = mixes.size();
+    for (std::size_t i = 0; i < mixes.size(); ++i)
+      if (mixes[i].support >= bestSupport - 0.2 &&
+          (winner == mixes.size() || mixes[i].score > mixes[winner].score))
+        winner = i;
+    if (winner == mixes.size() || winner == 0 || mixes[winner].score < 1.1 * mixes[0].score) return false;
+    out = mixes[winner].quad;
+    return true;
+  }
+
+ private:
+  // Samples along a line from 0.35 of the seed side's length before it to 0.35 after.
+  static constexpr int kSamples = 68;
+  static constexpr float kFrom = -0.35f, kStep = 1.7f / kSamples;
+  static constexpr std::size_t kMaxOptions = 5;
+
+  struct Option {
+    cv::Point2f a, b;  // the line, level with the seed side's ends
+    // Per sample, 2 bits per channel: a rising (1) or falling (2) step.
+    std::array<std::uint8_t, kSamples> steps;
+  };
+
+  // The share of the side from `from` to `to` with a step of one kind, less 0.4 times the share of the
+  // stretches just past its ends (0.04 to 0.14 of its length) with the same step: a side of the
+  // document ends at its corners.
+  static double sideScore(const Option& o, cv::Point2f from, cv::Point2f to) {
+    const cv::Point2f v = o.b - o.a;
+    const float vv = std::max(v.dot(v), 1e-6f);
+    const float u0 = (from - o.a).dot(v) / vv, len = (to - o.a).dot(v) / vv - u0;
+    if (len <= 0) return 0;
+    double support = 0, runOn = 0;
+    for (int bit = 0; bit < 6; ++bit) {
+      int along = 0, alongCount = 0, before = 0, beforeCount = 0, after = 0, afterCount = 0;
+      for (int i = 0; i < kSamples; ++i) {
+        const float r = (kFrom + kStep * (float(i) + 0.5f) - u0) / len;  // 0 to 1 along the side
+        const int step = (o.steps[std::size_t(i)] >> bit) & 1;
+        if (r >= 0.05f && r <= 0.95f)
+          along += step, ++alongCount;
+        else if (r <= -0.04f && r >= -0.14f)
+          before += step, ++beforeCount;
+        else if (r >= 1.04f && r <= 1.14f)
+          after += step, ++afterCount;
+      }
+      if (alongCount == 0 || double(along) / alongCount <= support) continue;
+      support = double(along) / alongCount;
+      runOn = std::max(beforeCount ? double(before) / beforeCount : 0.0,
+                       afterCount ? double(after) / afterCount : 0.0);
+    }
+    return support - 0.4 * runOn;
+  }
+
+  detail::Frame& frame_;
+  Quad seed_;
+  std::array<std::vector<Option>, 4> options_;
+};
+
 struct Candidate {
   Quad quad;
   float confidence;
@@ -787,6 +962,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     }
     return false;
   };
+  std::vector<Quad> refined;  // every refined outline, accepted or not: sides to mix
   // Refined and measured; false where the outline fails the request's limits.
   const auto measure = [&](const Quad& coarse, int runningOn, Candidate& c) {
     const Geometry g0 = geometry(coarse);
@@ -794,6 +970,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     Quad fine = refine(frame, coarse, range);
     if (!isConvex(fine)) return false;
     fine = orderCorners({fine.begin(), fine.end()});
+    refined.push_back(fine);
     const Geometry g = geometry(fine);
     const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
     if (g.longSide < minLong || aspect < minimumAspectRatio || aspect > maximumAspectRatio ||
@@ -969,6 +1146,28 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (pick == 0) break;
     std::rotate(candidates.begin(), candidates.begin() + std::ptrdiff_t(pick),
                 candidates.begin() + std::ptrdiff_t(pick) + 1);
+  }
+  if (!candidates.empty()) {
+    SideMixer mixer(frame, candidates[0].quad);
+    for (const auto& c : candidates)
+      for (int e = 0; e < 4; ++e)
+        for (int k = 0; k < 4; ++k) mixer.offer(e, c.quad[std::size_t(k)], c.quad[std::size_t((k + 1) % 4)]);
+    for (const auto& q : refined)
+      for (int e = 0; e < 4; ++e)
+        for (int k = 0; k < 4; ++k) mixer.offer(e, q[std::size_t(k)], q[std::size_t((k + 1) % 4)]);
+    const auto acceptable = [&](const Quad& q) {
+      const Geometry g = geometry(q);
+      const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
+      return g.longSide >= minLong && aspect >= minimumAspectRatio && aspect <= maximumAspectRatio &&
+             g.maxAngleError <= quadratureTolerance;
+    };
+    Quad mixed;
+    if (mixer.best(os, acceptable, mixed)) {
+      mixed = orderCorners({mixed.begin(), mixed.end()});
+      float meanSupport = 0;
+      const float confidence = edgeSupport(frame, mixed, &meanSupport);
+      if (confidence >= minimumConfidence) candidates[0].quad = mixed, candidates[0].confidence = confidence;
+    }
   }
   // The inner and outer outlines of one edge give the same rectangle twice.
   const double same = 0.02 * diagonal;

@@ -162,9 +162,10 @@ TEST(RectangleDetection, AnswersTheOuterEdgeOfBandedCardsOnRealPhotographs) {
       "90th percentile %.2f px; missed:%s\n",
       accurate, kCases, 100.0 * accurate / kCases, errors[errors.size() / 2], errors[errors.size() * 9 / 10],
       list.c_str());
-  // Today's floor; the aim is 95 %. What is left: bands and bodies against a surface of nearly their
-  // own colour, and cards on circuit boards and facades whose own rectangles touch the card.
-  EXPECT_GE(accurate, kCases * 90 / 100);
+  // 286 today (95 %), kept a little below for the generator's noise. What is left: bands and bodies
+  // against a surface of nearly their own colour, and cards on circuit boards and facades whose own
+  // rectangles touch the card.
+  EXPECT_GE(accurate, kCases * 93 / 100);
 }
 
 TEST(RectangleDetection, AnswersNothingOnRealPhotographsWithoutACard) {
