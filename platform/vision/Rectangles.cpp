@@ -675,15 +675,41 @@ double flatAspect(const Quad& q, cv::Size image) {
   return std::isfinite(r) && r > 0 ? std::min(r, 1 / r) : plain;
 }
 
-// How well a ratio fits a document's: ID-1 cards (85.6 x 54 mm) and passports' pages (125 x 88 mm).
+// ID-1 cards (85.6 x 54 mm) and passports' pages (125 x 88 mm).
+constexpr std::array<double, 2> kDocumentRatios = {54.0 / 85.6, 88.0 / 125.0};
+
+// How well a ratio fits a document's.
 // Only a preference between outlines of one document: the ratios a host accepts are its own limits.
 double documentLikeness(double aspect) {
   double best = 0;
-  for (const double document : {54.0 / 85.6, 88.0 / 125.0}) {
+  for (const double document : kDocumentRatios) {
     const double off = std::max(0.0, std::abs(aspect - document) - 0.02) / 0.04;
     best = std::max(best, 1 / (1 + off * off));
   }
   return best;
+}
+
+// The outline `q` with side e moved along its normal so that the flat rectangle has `ratio`; false when
+// no offset within a third of the neighbouring sides does.
+bool withRatio(const Quad& q, int e, double ratio, cv::Size image, Quad& out) {
+  const cv::Point2f a = q[std::size_t(e)], b = q[std::size_t((e + 1) % 4)],
+                    prev = q[std::size_t((e + 3) % 4)], next = q[std::size_t((e + 2) % 4)];
+  const double len = dist(a, b), reach = std::min(dist(a, prev), dist(b, next)) / 3;
+  if (len < 8 || reach < 8) return false;
+  const cv::Point2f d = (b - a) * float(1 / len), n(-d.y, d.x);
+  const Line left{prev, (a - prev) * float(1 / dist(a, prev))},
+      right{next, (b - next) * float(1 / dist(b, next))};
+  double bestOff = 1e9;
+  for (int o = -int(reach); o <= int(reach); ++o) {
+    Quad m = q;
+    const Line moved{a + n * float(o), d};
+    if (!intersect(moved, left, m[std::size_t(e)]) || !intersect(moved, right, m[std::size_t((e + 1) % 4)]) ||
+        !isConvex(m))
+      continue;
+    const double off = std::abs(flatAspect(m, image) - ratio);
+    if (off < bestOff) bestOff = off, out = m;
+  }
+  return bestOff < 0.005;
 }
 
 // A card on a busy surface often gives no outline of its own, only outlines that share some of its
@@ -1149,6 +1175,17 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   }
   if (!candidates.empty()) {
     SideMixer mixer(frame, candidates[0].quad);
+    // Where a side is too faint to have made an outline of its own (a band of nearly the surface's
+    // colour), the line that gives the best outline a document's proportions is looked for too.
+    const Quad& seed = candidates[0].quad;
+    if (documentLikeness(flatAspect(seed, os)) < 1)
+      for (const double ratio : kDocumentRatios)
+        for (int e = 0; e < 4; ++e) {
+          Quad guess;
+          if (!withRatio(seed, e, ratio, os, guess)) continue;
+          const Quad found = refine(frame, guess, range);
+          mixer.offer(e, found[std::size_t(e)], found[std::size_t((e + 1) % 4)]);
+        }
     for (const auto& c : candidates)
       for (int e = 0; e < 4; ++e)
         for (int k = 0; k < 4; ++k) mixer.offer(e, c.quad[std::size_t(k)], c.quad[std::size_t((k + 1) % 4)]);
