@@ -653,12 +653,13 @@ int sidesRunningOn(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
 }
 
 // The width-to-height ratio (short over long) of the flat rectangle that `q` is a picture of, for a
-// camera whose optical centre is the image's centre and whose focal length is about 1.2 times the longer
-// image side (a phone's main camera; within 0.8 to 1.5 times, the ratio moves by a hundredth or two).
+// camera whose optical centre is the image's centre and whose focal length is about 0.85 times the
+// longer image side (a phone's main camera or a webcam, 60 to 70 degrees across; within 0.8 to 1.5 times,
+// the ratio moves by a hundredth or two).
 // A card tilted away from the camera looks longer or shorter than it is; this is its own ratio. The
 // plain ratio of the sides when the quad gives nothing better (parallel sides, no vanishing point).
 double flatAspect(const Quad& q, cv::Size image) {
-  const double f = 1.2 * std::max(image.width, image.height);
+  const double f = 0.85 * std::max(image.width, image.height);
   const cv::Point2d c(image.width / 2.0, image.height / 2.0);
   const auto at = [&](int i) { return cv::Vec3d(q[std::size_t(i)].x - c.x, q[std::size_t(i)].y - c.y, 1); };
   const cv::Vec3d tl = at(0), tr = at(1), br = at(2), bl = at(3);
