@@ -409,26 +409,40 @@ bool moveSide(const Quad& q, int e, const cv::Mat& gx, const cv::Mat& gy, int re
           gx.at<short>(yy, xx) * n.x + gy.at<short>(yy, xx) * n.y;
     }
   }
-  const auto support = [&](int o0, int o1) {
-    int pos = 0, neg = 0;
-    for (int i = 0; i < kSamples; ++i) {
-      const int k = int(std::lround(2 * (float(o0) + float(o1 - o0) * at[std::size_t(i)]))) + 2 * reach + 2;
+  // Per sample and offset: the strongest step within a pixel rising (1) or falling (2) past the threshold.
+  std::array<std::uint8_t, kSamples*(4 * kMaxReach + 5)> sign{};
+  for (int i = 0; i < kSamples; ++i)
+    for (int k = 2; k + 2 < span; ++k) {
       const float* s = &step[std::size_t(i * span + k)];
       float best = s[0];
       if (std::abs(s[-2]) > std::abs(best)) best = s[-2];
       if (std::abs(s[2]) > std::abs(best)) best = s[2];
-      pos += best > 60, neg += best < -60;
+      sign[std::size_t(i * span + k)] = best > 60 ? 1 : best < -60 ? 2 : 0;
+    }
+  // Offsets in half pixels, rounded to nearest (kept positive for the cast).
+  std::array<float, kSamples> from{}, along{};
+  for (int i = 0; i < kSamples; ++i)
+    from[std::size_t(i)] = 2 * (1 - at[std::size_t(i)]), along[std::size_t(i)] = 2 * at[std::size_t(i)];
+  const float bias = float(2 * reach + 2) + 0.5f;
+  const auto support = [&](int o0, int o1) {
+    int pos = 0, neg = 0;
+    for (int i = 0; i < kSamples; ++i) {
+      const int k = int(float(o0) * from[std::size_t(i)] + float(o1) * along[std::size_t(i)] + bias);
+      const std::uint8_t s = sign[std::size_t(i * span + k)];
+      pos += s & 1, neg += s >> 1;
     }
     return std::max(pos, neg);
   };
-  int best = support(0, 0), best0 = 0, best1 = 0;
+  const int here = support(0, 0);
+  int best = here, best0 = 0, best1 = 0;
   for (int o0 = -reach; o0 <= reach; ++o0)
     for (int o1 = -reach; o1 <= reach; ++o1) {
       const int sup = support(o0, o1);
       if (sup > best || (sup == best && std::abs(o0) + std::abs(o1) < std::abs(best0) + std::abs(best1)))
         best = sup, best0 = o0, best1 = o1;
     }
-  if (best0 == 0 && best1 == 0) return false;
+  // Only a line clearly better supported, and supported along most of its length, is worth refining.
+  if ((best0 == 0 && best1 == 0) || best < kSamples * 3 / 4 || best < here + 4) return false;
   const cv::Point2f a2 = a + n * float(best0), b2 = b + n * float(best1);
   const Line moved{a2, (b2 - a2) * float(1 / std::max(dist(a2, b2), 1e-6))};
   const cv::Point2f prev = q[std::size_t((e + 3) % 4)], next = q[std::size_t((e + 2) % 4)];
@@ -863,6 +877,34 @@ struct Candidate {
   double area;
 };
 
+// How far the line of a side runs on from `from` in direction `dir` (unit) at full resolution: steps
+// across normal `n` of one channel and polarity (those of the first step met: a band differs from the
+// surface in its own way), followed a pixel at a time, through gaps of a few pixels; at most `maxLength`.
+double runsOnFor(detail::Frame& frame, cv::Point2f from, cv::Point2f dir, cv::Point2f n, double maxLength) {
+  double reach = 0, drift = 0;
+  int misses = 0, channel = -1, polarity = 0;
+  for (double t = 2; t <= maxLength; t += 2) {
+    const cv::Point2f p = from + dir * float(t) + n * float(drift);
+    const ColourHits hits = findEdges(frame, p, n, 2, frame.hasChroma());
+    int found = -1;
+    for (int c = 0; c < 3; ++c) {
+      const EdgeHit& h = hits[std::size_t(c)];
+      if (std::abs(h.offset) > 2 || std::abs(h.strength) <= 7) continue;
+      if (channel < 0 ? found < 0 || std::abs(h.strength) > std::abs(hits[std::size_t(found)].strength)
+                      : c == channel && h.strength * float(polarity) > 0)
+        found = c;
+    }
+    if (found >= 0) {
+      if (channel < 0) channel = found, polarity = hits[std::size_t(found)].strength > 0 ? 1 : -1;
+      reach = t, misses = 0;
+      drift += std::clamp(double(hits[std::size_t(found)].offset), -1.0, 1.0);
+    } else if (++misses > 3) {
+      break;
+    }
+  }
+  return reach;
+}
+
 // Whether `outer` is `inner` carried past one of its sides: they share the opposite side, the two sides
 // beside it lie on the same lines, and outer's fourth side `side` (from its corner `side` to the next)
 // lies beyond inner's. `tolerance` in pixels. `innerEnds` receives inner's corners on outer's sides
@@ -1010,22 +1052,29 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     return true;
   };
   const int sideReachSmall = std::max(2, int(std::lround(24 * std::min(crop.sx, crop.sy))));
-  const auto consider = [&](const Quad& coarse, int runningOn) {
+  // `mustBeat`: the score an outline must be able to reach to be worth a second look.
+  const auto consider = [&](const Quad& coarse, int runningOn, double mustBeat) {
     Candidate c{};
     if (!measure(coarse, runningOn, c)) return;
     // One side left unsupported while the others hold: the outline followed a line of the print or of
     // the surface there, and the document's edge is close by.
-    const auto weakest = std::min_element(c.sideSupport.begin(), c.sideSupport.end());
-    int holding = 0;
-    for (const float side : c.sideSupport) holding += side >= 0.85f;
-    if (*weakest < 0.75f && holding == 3) {
+    const Geometry g = geometry(c.quad);
+    const double grow = 8.0 * range;
+    const bool worthIt =
+        (g.longSide + grow) * (g.shortSide + grow) * (runningOn > 0 ? 0.85 : 1.0) >= mustBeat;
+    for (int round = 0; round < 2 && worthIt; ++round) {
+      int holding = 0;
+      for (const float side : c.sideSupport) holding += side >= 0.7f;
+      if (holding != 3) break;
+      const int weakest =
+          int(std::min_element(c.sideSupport.begin(), c.sideSupport.end()) - c.sideSupport.begin());
       Quad small, moved;
       for (int i = 0; i < 4; ++i) small[std::size_t(i)] = crop.fromOriented(c.quad[std::size_t(i)]);
       Candidate again{};
-      if (moveSide(small, int(weakest - c.sideSupport.begin()), gx, gy, sideReachSmall, moved)) {
-        for (auto& p : moved) p = crop.toOriented(p);
-        if (measure(moved, runningOn, again) && again.confidence > c.confidence + 0.05f) c = again;
-      }
+      if (!moveSide(small, weakest, gx, gy, sideReachSmall, moved)) break;
+      for (auto& p : moved) p = crop.toOriented(p);
+      if (!measure(moved, runningOn, again) || again.confidence <= c.confidence + 0.05f) break;
+      c = again;
     }
     if (c.confidence < minimumConfidence) return;
     candidates.push_back(c);
@@ -1112,7 +1161,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   for (const auto& p : pending) {
     if (p.bound < beaten) continue;
     const std::size_t before = candidates.size();
-    consider(p.coarse, p.runningOn);
+    consider(p.coarse, p.runningOn, beaten);
     if (one && candidates.size() > before && candidates.back().meanSupport >= 0.65f)
       beaten = std::max(beaten, score(candidates.back()));
   }
@@ -1173,6 +1222,44 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (pick == 0) break;
     std::rotate(candidates.begin(), candidates.begin() + std::ptrdiff_t(pick),
                 candidates.begin() + std::ptrdiff_t(pick) + 1);
+  }
+  // A band of nearly the surface's colour at one end leaves the answer at the document's body: the two
+  // sides beside that end run on past its corners (at full resolution, where the band's faint edge
+  // shows), and a line supported across both runs is the document's edge. Up to three ends may grow.
+  if (!candidates.empty()) {
+    Candidate& best = candidates[0];
+    for (int k = 0, extended = 0; k < 4 + extended && extended < 3; ++k) {
+      const Quad& q = best.quad;
+      const cv::Point2f c0 = q[std::size_t(k % 4)], c1 = q[std::size_t((k + 1) % 4)],
+                        p0 = q[std::size_t((k + 3) % 4)], p1 = q[std::size_t((k + 2) % 4)];
+      const double len0 = dist(p0, c0), len1 = dist(p1, c1), len = dist(c0, c1);
+      if (len0 < 8 || len1 < 8 || len < 8) continue;
+      const cv::Point2f d0 = (c0 - p0) * float(1 / len0), d1 = (c1 - p1) * float(1 / len1);
+      const cv::Point2f n0(-d0.y, d0.x), n1(-d1.y, d1.x);
+      const double maxLength = 0.45 * std::min(len0, len1);
+      const double r0 = runsOnFor(frame, c0, d0, n0, maxLength), r1 = runsOnFor(frame, c1, d1, n1, maxLength);
+      if (std::min(r0, r1) < std::max(6.0, 0.04 * len)) continue;
+      // The best-supported line across the two runs, near where they end (one may stop short at a gap or
+      // run on along a line of the surface).
+      float lineBest = 0.6f;
+      double bestOffset = 0;
+      for (double o = std::max(4.0, std::min(r0, r1) - 8); o <= std::max(r0, r1) + 8; o += 1) {
+        const float support = lineSupport(frame, c0 + d0 * float(o), c1 + d1 * float(o), 0.06f, 0.94f);
+        if (support >= lineBest) lineBest = support, bestOffset = o;
+      }
+      if (bestOffset == 0) continue;
+      Quad grownQ = q;
+      grownQ[std::size_t(k % 4)] = c0 + d0 * float(bestOffset);
+      grownQ[std::size_t((k + 1) % 4)] = c1 + d1 * float(bestOffset);
+      // Not past the region searched.
+      const cv::Rect2f inside(roi.x - 2, roi.y - 2, roi.width + 4, roi.height + 4);
+      if (!inside.contains(grownQ[std::size_t(k % 4)]) || !inside.contains(grownQ[std::size_t((k + 1) % 4)]))
+        continue;
+      Candidate again{};
+      if (!measure(grownQ, best.sidesRunningOn, again) || again.confidence < minimumConfidence) continue;
+      best = again;
+      ++extended;
+    }
   }
   if (!candidates.empty()) {
     SideMixer mixer(frame, candidates[0].quad);
