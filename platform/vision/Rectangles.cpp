@@ -471,8 +471,11 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::
   // looked at.
   std::array<bool, 4> shifted = {true, true, true, true};
   constexpr int kMaxSlack = 24, kBlock = 16, kPad = kMaxSlack + kBlock;
-  std::vector<std::uint8_t> hit;
+  std::vector<std::uint8_t> hit, steps;
   std::uint8_t weak[2 * kMaxSlack + 1][kBlock];
+  const short *gxData = gx.ptr<short>(), *gyData = gy.ptr<short>();
+  const std::size_t stride = gx.step1();
+  const int cols = gx.cols;
   for (int pass = 0, changed = 1; pass < 4 && changed; ++pass) {
     changed = 0;
     const std::array<bool, 4> before = shifted;
@@ -517,21 +520,29 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::
       // Padded so that blocks of offsets may run past either end of the rows.
       hit.assign(std::size_t(kSamples * span + 2 * kPad), 0);
       std::uint8_t* rows = hit.data() + kPad;
+      // Lines end within `far`, so offsets past far + 1 are never read.
+      const int end = std::min(span, far + 2);
+      // The steps at each offset (at [o + 1]), then spread a pixel either way; without branches, so that
+      // the loop vectorises (on a busy surface a branch per pixel is unpredictable).
+      steps.assign(std::size_t(end + 3), 0);
       for (int i = 0; i < kSamples; ++i) {
         const float t = 0.1f + 0.8f * (float(i) + 0.5f) / kSamples;
         const cv::Point2f base = a + (b - a) * t;
-        // Lines end within `far`, so offsets past far + 1 are never read.
-        for (int o = 0, end = std::min(span, far + 2); o < end; ++o) {
-          const cv::Point2f p = base + n * float(o);
-          const int xx = int(p.x), yy = int(p.y);
-          if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
-          const float g = gx.at<short>(yy, xx) * n.x + gy.at<short>(yy, xx) * n.y,
-                      along = gx.at<short>(yy, xx) * d.x + gy.at<short>(yy, xx) * d.y;
-          if (std::abs(g) <= 40 || std::abs(g) <= 2 * std::abs(along)) continue;
-          const std::uint8_t bits =
-              std::uint8_t((g > 0 ? 1 : 2) << (std::abs(g) > 60 ? 2 : 0)) | (g > 0 ? 1 : 2);
-          for (int k = std::max(0, o - 1); k <= std::min(span - 1, o + 1); ++k) rows[i * span + k] |= bits;
+        for (int o = 0; o < end; ++o) {
+          const float px = base.x + n.x * float(o), py = base.y + n.y * float(o);
+          const int xx = int(px), yy = int(py);
+          const bool inside = xx >= 0 && yy >= 0 && xx < cols && yy < gx.rows;
+          const std::size_t at = inside ? std::size_t(yy) * stride + std::size_t(xx) : 0;
+          const float sx = gxData[at], sy = gyData[at];
+          const float g = sx * n.x + sy * n.y, along = sx * d.x + sy * d.y, strength = std::abs(g);
+          const int polarity = g > 0 ? 1 : 2;
+          const int bits = (polarity << (strength > 60 ? 2 : 0)) | polarity;
+          steps[std::size_t(o + 1)] =
+              std::uint8_t(inside && strength > 40 && strength > 2 * std::abs(along) ? bits : 0);
         }
+        std::uint8_t* row = rows + i * span;
+        for (int k = 0, last = std::min(span - 1, end); k <= last; ++k)
+          row[k] |= steps[std::size_t(k)] | steps[std::size_t(k + 1)] | steps[std::size_t(k + 2)];
       }
       // Weak steps find how far the document reaches (its edge against a surface of nearly its own
       // grey); strong ones, where there are any, place the line. A line is an offset at the first end
