@@ -7,6 +7,11 @@
 
 #include "vision/Frame.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VISION_STEP_ROW_AVX2 1
+#endif
+
 namespace vision {
 
 namespace {
@@ -371,8 +376,8 @@ float quadSupport(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
 // How far a side runs on past `from` in direction `dir` (unit), measured along `outward`: the side
 // is followed step by step (its line, fitted on a small image to corners that a rounded corner
 // pulls inward, may be a little off), through gaps of a few pixels where print touches it.
-double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const cv::Mat& gx, const cv::Mat& gy,
-                 int maxSteps) {
+// `gxy` holds each pixel's x and y gradients side by side (CV_16SC2).
+double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const cv::Mat& gxy, int maxSteps) {
   const cv::Point2f n(-dir.y, dir.x);
   cv::Point2f cur = from;
   double reach = 0;
@@ -384,8 +389,9 @@ double sideReach(cv::Point2f from, cv::Point2f dir, cv::Point2f outward, const c
     for (int k = -2; k <= 2; ++k) {
       const cv::Point2f p = cur + n * float(k);
       const int xx = int(p.x), yy = int(p.y);
-      if (xx < 0 || yy < 0 || xx >= gx.cols || yy >= gx.rows) continue;
-      const float gxv = gx.at<short>(yy, xx), gyv = gy.at<short>(yy, xx);
+      if (xx < 0 || yy < 0 || xx >= gxy.cols || yy >= gxy.rows) continue;
+      const cv::Vec2s v = gxy.at<cv::Vec2s>(yy, xx);
+      const float gxv = v[0], gyv = v[1];
       const float g = std::abs(gxv * n.x + gyv * n.y), along = std::abs(gxv * dir.x + gyv * dir.y);
       // Texture has steps in every direction: only a step across the side counts.
       if (g > best && g > 2 * along) best = g, bestK = k;
@@ -470,6 +476,86 @@ bool moveSide(const Quad& q, int e, const cv::Mat& gx, const cv::Mat& gy, int re
          intersect(moved, right, out[std::size_t((e + 1) % 4)]) && isConvex(out);
 }
 
+// The steps across a side met going outward from `base` along `n` (unit; the side runs along `d`),
+// one per pixel for `count` pixels: a rising (bit 0) or falling (bit 1) step across the side, stronger
+// than 40 and more across it than along it; bits 2 and 3 the same for steps stronger than 60. Points
+// outside the image have none. `gxy` holds each pixel's x and y gradients side by side (CV_16SC2).
+// The AVX2 build may write up to kStepRowBlock - 1 bytes past the count.
+constexpr int kStepRowBlock = 8;
+
+void stepRowPortable(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count,
+                     std::uint8_t* out) {
+  const short* data = gxy.ptr<short>();
+  const std::size_t stride = gxy.step1();
+  const int cols = gxy.cols, rows = gxy.rows;
+  for (int o = 0; o < count; ++o) {
+    const float px = base.x + n.x * float(o), py = base.y + n.y * float(o);
+    const int xx = int(px), yy = int(py);
+    const bool inside = xx >= 0 && yy >= 0 && xx < cols && yy < rows;
+    const std::size_t at = inside ? std::size_t(yy) * stride + 2 * std::size_t(xx) : 0;
+    const float sx = data[at], sy = data[at + 1];
+    const float g = sx * n.x + sy * n.y, along = sx * d.x + sy * d.y, strength = std::abs(g);
+    const int polarity = g > 0 ? 1 : 2;
+    const int bits = (polarity << (strength > 60 ? 2 : 0)) | polarity;
+    out[o] = std::uint8_t(inside && strength > 40 && strength > 2 * std::abs(along) ? bits : 0);
+  }
+}
+
+#ifdef VISION_STEP_ROW_AVX2
+// The same, eight pixels at a time: the points lie far apart in the image, and one gather fetches
+// both gradients of eight of them. The arithmetic is the portable loop's, operation for operation
+// (multiplies and adds apart, no fused multiply-add), so the bits are the same.
+__attribute__((target("avx2"))) void stepRowAVX2(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n,
+                                                 cv::Point2f d, int count, std::uint8_t* out) {
+  const int* data = gxy.ptr<int>();
+  const int stride = int(gxy.step1() / 2);  // in pixels of two shorts
+  const __m256 bx = _mm256_set1_ps(base.x), by = _mm256_set1_ps(base.y), nx = _mm256_set1_ps(n.x),
+               ny = _mm256_set1_ps(n.y), dx = _mm256_set1_ps(d.x), dy = _mm256_set1_ps(d.y);
+  const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  const __m256 weak = _mm256_set1_ps(40), strong = _mm256_set1_ps(60), two = _mm256_set1_ps(2),
+               zero = _mm256_setzero_ps();
+  const __m256i cols = _mm256_set1_epi32(gxy.cols), rows = _mm256_set1_epi32(gxy.rows),
+                minusOne = _mm256_set1_epi32(-1), one = _mm256_set1_epi32(1), twoI = _mm256_set1_epi32(2),
+                five = _mm256_set1_epi32(5);
+  __m256 o = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256 eight = _mm256_set1_ps(8);
+  for (int first = 0; first < count; first += kStepRowBlock, o = _mm256_add_ps(o, eight)) {
+    const __m256 px = _mm256_add_ps(bx, _mm256_mul_ps(nx, o)), py = _mm256_add_ps(by, _mm256_mul_ps(ny, o));
+    const __m256i xx = _mm256_cvttps_epi32(px), yy = _mm256_cvttps_epi32(py);
+    const __m256i inside =
+        _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi32(xx, minusOne), _mm256_cmpgt_epi32(yy, minusOne)),
+                         _mm256_and_si256(_mm256_cmpgt_epi32(cols, xx), _mm256_cmpgt_epi32(rows, yy)));
+    const __m256i at = _mm256_and_si256(inside, _mm256_add_epi32(_mm256_mullo_epi32(yy, _mm256_set1_epi32(stride)), xx));
+    const __m256i pair = _mm256_i32gather_epi32(data, at, 4);
+    const __m256 sx = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(pair, 16), 16)),
+                 sy = _mm256_cvtepi32_ps(_mm256_srai_epi32(pair, 16));
+    const __m256 g = _mm256_add_ps(_mm256_mul_ps(sx, nx), _mm256_mul_ps(sy, ny)),
+                 along = _mm256_add_ps(_mm256_mul_ps(sx, dx), _mm256_mul_ps(sy, dy));
+    const __m256 strength = _mm256_and_ps(g, absMask);
+    const __m256i polarity = _mm256_blendv_epi8(twoI, one, _mm256_castps_si256(_mm256_cmp_ps(g, zero, _CMP_GT_OQ)));
+    const __m256i isStrong = _mm256_castps_si256(_mm256_cmp_ps(strength, strong, _CMP_GT_OQ));
+    const __m256i bits = _mm256_blendv_epi8(polarity, _mm256_mullo_epi32(polarity, five), isStrong);
+    const __m256 keep = _mm256_and_ps(
+        _mm256_cmp_ps(strength, weak, _CMP_GT_OQ),
+        _mm256_cmp_ps(strength, _mm256_mul_ps(two, _mm256_and_ps(along, absMask)), _CMP_GT_OQ));
+    const __m256i kept = _mm256_and_si256(bits, _mm256_and_si256(inside, _mm256_castps_si256(keep)));
+    const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(kept), _mm256_extracti128_si256(kept, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + first), _mm_packus_epi16(words, words));
+  }
+}
+#endif
+
+void stepRow(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count, std::uint8_t* out) {
+#ifdef VISION_STEP_ROW_AVX2
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") > 0;
+  }();
+  if (avx2) return stepRowAVX2(gxy, base, n, d, count, out);
+#endif
+  stepRowPortable(gxy, base, n, d, count, out);
+}
+
 // Printed bands and boxes inside a document give rectangles of their own that
 // share some edges with the document, or none. A document's own sides run on
 // past such a box's edge (across a header band, say) up to its outer edge;
@@ -478,11 +564,13 @@ bool moveSide(const Quad& q, int e, const cv::Mat& gx, const cv::Mat& gy, int re
 // farthest well-supported line that a neighbouring side reaches, allowing for
 // a rounded corner's bend. (One side is enough: a band may match the surface
 // on one side of the document.)
-VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::Mat& gy) {
+// `gxy` holds each pixel's x and y gradients side by side (CV_16SC2): the search reads both at points
+// far apart, and one cache line then serves both.
+VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gxy) {
   Quad out = q;
   const cv::Point2f centre = (q[0] + q[1] + q[2] + q[3]) * 0.25f;
   const auto outside = [&](const cv::Point2f& p) {
-    return p.x < 0 || p.y < 0 || p.x >= gx.cols || p.y >= gx.rows;
+    return p.x < 0 || p.y < 0 || p.x >= gxy.cols || p.y >= gxy.rows;
   };
   // Again while anything moves: an edge's sides may have grown (a stripe down the side) after it was
   // looked at.
@@ -490,9 +578,7 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::
   constexpr int kMaxSlack = 24, kBlock = 16, kPad = kMaxSlack + kBlock;
   std::vector<std::uint8_t> hit, steps;
   std::uint8_t weak[2 * kMaxSlack + 1][kBlock];
-  const short *gxData = gx.ptr<short>(), *gyData = gy.ptr<short>();
-  const std::size_t stride = gx.step1();
-  const int cols = gx.cols;
+  const int cols = gxy.cols, imageRows = gxy.rows;
   for (int pass = 0, changed = 1; pass < 4 && changed; ++pass) {
     changed = 0;
     const std::array<bool, 4> before = shifted;
@@ -510,9 +596,8 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::
                         dr = (b - next) * float(1 / dist(b, next));
       const Line left{prev, dl}, right{next, dr};
       // How far the sides run on past this edge.
-      const int maxSteps = gx.cols + gx.rows;
-      const double reachL = sideReach(a, dl, n, gx, gy, maxSteps),
-                   reachR = sideReach(b, dr, n, gx, gy, maxSteps);
+      const int maxSteps = cols + imageRows;
+      const double reachL = sideReach(a, dl, n, gxy, maxSteps), reachR = sideReach(b, dr, n, gxy, maxSteps);
       const double reach = std::max(0.0, std::max(reachL, reachR));
       // Both sides running on to about the same line: the document reaches that far even where its
       // edge there is faint (a band fading into a surface of its own colour), so a line with less
@@ -541,22 +626,13 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gx, const cv::
       const int end = std::min(span, far + 2);
       // The steps at each offset (at [o + 1]), then spread a pixel either way; without branches, so that
       // the loop vectorises (on a busy surface a branch per pixel is unpredictable).
-      steps.assign(std::size_t(end + 3), 0);
+      // (Room for a vector's worth past the end, cleared again below.)
+      steps.assign(std::size_t(end + 3 + kStepRowBlock), 0);
       for (int i = 0; i < kSamples; ++i) {
         const float t = 0.1f + 0.8f * (float(i) + 0.5f) / kSamples;
         const cv::Point2f base = a + (b - a) * t;
-        for (int o = 0; o < end; ++o) {
-          const float px = base.x + n.x * float(o), py = base.y + n.y * float(o);
-          const int xx = int(px), yy = int(py);
-          const bool inside = xx >= 0 && yy >= 0 && xx < cols && yy < gx.rows;
-          const std::size_t at = inside ? std::size_t(yy) * stride + std::size_t(xx) : 0;
-          const float sx = gxData[at], sy = gyData[at];
-          const float g = sx * n.x + sy * n.y, along = sx * d.x + sy * d.y, strength = std::abs(g);
-          const int polarity = g > 0 ? 1 : 2;
-          const int bits = (polarity << (strength > 60 ? 2 : 0)) | polarity;
-          steps[std::size_t(o + 1)] =
-              std::uint8_t(inside && strength > 40 && strength > 2 * std::abs(along) ? bits : 0);
-        }
+        stepRow(gxy, base, n, d, end, steps.data() + 1);
+        std::fill(steps.begin() + end + 1, steps.end(), std::uint8_t(0));
         std::uint8_t* row = rows + i * span;
         for (int k = 0, last = std::min(span - 1, end); k <= last; ++k)
           row[k] |= steps[std::size_t(k)] | steps[std::size_t(k + 1)] | steps[std::size_t(k + 2)];
@@ -1015,6 +1091,8 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       keepStrongestStep(gx.ptr<short>(y), gy.ptr<short>(y), cbx.ptr<short>(y), cby.ptr<short>(y),
                         crx.ptr<short>(y), cry.ptr<short>(y), gx.cols);
   }
+  cv::Mat gxy;  // both gradients of a pixel side by side, for the searches that read scattered points
+  cv::merge(std::vector<cv::Mat>{gx, gy}, gxy);
   cv::Mat edges, light;
   edges = cannyEdges(gx, gy, 20, 60);
   cv::dilate(edges, edges, cv::Mat());
@@ -1147,7 +1225,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       // Outlines of texture and clutter are mostly unsupported: drop them before the costly steps.
       if (quadSupport(small, gx, gy) < 0.25f) continue;
       const Quad found = small;
-      small = growOutward(small, gx, gy);
+      small = growOutward(small, gxy);
       // Where the grown outline has a side running on past a corner, the outline as found competes too:
       // growing may have crossed the document's edge onto a line of the surface that a side of the
       // surface happens to reach.
