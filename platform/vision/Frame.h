@@ -171,4 +171,22 @@ class Frame {
 // Rotates / flips `src` (raw orientation) into the oriented image.
 cv::Mat orient(const cv::Mat& src, quartz::CGImagePropertyOrientation o);
 
+// The rectangle request's outward search: the steps across a side met going outward from `base` along
+// `n` (unit; the side runs along `d`), one per pixel for `count` pixels: a rising (bit 0) or falling
+// (bit 1) step across the side, stronger than 40 and more across it than along it; bits 2 and 3 the same
+// for steps stronger than 60. Points outside the image have none. `gxy` holds each pixel's x and y
+// gradients side by side (CV_16SC2).
+void stepRowPortable(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count,
+                     std::uint8_t* out);
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VISION_STEP_ROW_AVX2 1
+// The same for processors with AVX2, eight pixels at a time; it may write up to kStepRowBlock - 1
+// bytes past `count`.
+constexpr int kStepRowBlock = 8;
+__attribute__((target("avx2"))) void stepRowAVX2(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n,
+                                                 cv::Point2f d, int count, std::uint8_t* out);
+#else
+constexpr int kStepRowBlock = 1;
+#endif
+
 }  // namespace vision::detail

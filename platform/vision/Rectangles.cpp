@@ -7,9 +7,8 @@
 
 #include "vision/Frame.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef VISION_STEP_ROW_AVX2
 #include <immintrin.h>
-#define VISION_STEP_ROW_AVX2 1
 #endif
 
 namespace vision {
@@ -80,9 +79,9 @@ constexpr float kChromaWeight = 1.5f;
 
 // One row of the merge of grey, Cb and Cr gradients (Cb and Cr weighted by 1.5): each pixel keeps
 // the channel with the strongest step. A function of its own so that it is built for AVX2 too.
-VISION_AVX2_CLONES void keepStrongestStep(short* __restrict ax, short* __restrict ay, const short* __restrict bx,
-                                          const short* __restrict by, const short* __restrict rx,
-                                          const short* __restrict ry, int cols) {
+VISION_AVX2_CLONES void keepStrongestStep(short* __restrict ax, short* __restrict ay,
+                                          const short* __restrict bx, const short* __restrict by,
+                                          const short* __restrict rx, const short* __restrict ry, int cols) {
   for (int x = 0; x < cols; ++x) {
     short mx = ax[x], my = ay[x];
     int m = int(mx) * mx + int(my) * my;
@@ -476,12 +475,9 @@ bool moveSide(const Quad& q, int e, const cv::Mat& gx, const cv::Mat& gy, int re
          intersect(moved, right, out[std::size_t((e + 1) % 4)]) && isConvex(out);
 }
 
-// The steps across a side met going outward from `base` along `n` (unit; the side runs along `d`),
-// one per pixel for `count` pixels: a rising (bit 0) or falling (bit 1) step across the side, stronger
-// than 40 and more across it than along it; bits 2 and 3 the same for steps stronger than 60. Points
-// outside the image have none. `gxy` holds each pixel's x and y gradients side by side (CV_16SC2).
-// The AVX2 build may write up to kStepRowBlock - 1 bytes past the count.
-constexpr int kStepRowBlock = 8;
+}  // namespace
+
+namespace detail {
 
 void stepRowPortable(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count,
                      std::uint8_t* out) {
@@ -525,19 +521,21 @@ __attribute__((target("avx2"))) void stepRowAVX2(const cv::Mat& gxy, cv::Point2f
     const __m256i inside =
         _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi32(xx, minusOne), _mm256_cmpgt_epi32(yy, minusOne)),
                          _mm256_and_si256(_mm256_cmpgt_epi32(cols, xx), _mm256_cmpgt_epi32(rows, yy)));
-    const __m256i at = _mm256_and_si256(inside, _mm256_add_epi32(_mm256_mullo_epi32(yy, _mm256_set1_epi32(stride)), xx));
+    const __m256i at =
+        _mm256_and_si256(inside, _mm256_add_epi32(_mm256_mullo_epi32(yy, _mm256_set1_epi32(stride)), xx));
     const __m256i pair = _mm256_i32gather_epi32(data, at, 4);
     const __m256 sx = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(pair, 16), 16)),
                  sy = _mm256_cvtepi32_ps(_mm256_srai_epi32(pair, 16));
     const __m256 g = _mm256_add_ps(_mm256_mul_ps(sx, nx), _mm256_mul_ps(sy, ny)),
                  along = _mm256_add_ps(_mm256_mul_ps(sx, dx), _mm256_mul_ps(sy, dy));
     const __m256 strength = _mm256_and_ps(g, absMask);
-    const __m256i polarity = _mm256_blendv_epi8(twoI, one, _mm256_castps_si256(_mm256_cmp_ps(g, zero, _CMP_GT_OQ)));
+    const __m256i polarity =
+        _mm256_blendv_epi8(twoI, one, _mm256_castps_si256(_mm256_cmp_ps(g, zero, _CMP_GT_OQ)));
     const __m256i isStrong = _mm256_castps_si256(_mm256_cmp_ps(strength, strong, _CMP_GT_OQ));
     const __m256i bits = _mm256_blendv_epi8(polarity, _mm256_mullo_epi32(polarity, five), isStrong);
-    const __m256 keep = _mm256_and_ps(
-        _mm256_cmp_ps(strength, weak, _CMP_GT_OQ),
-        _mm256_cmp_ps(strength, _mm256_mul_ps(two, _mm256_and_ps(along, absMask)), _CMP_GT_OQ));
+    const __m256 keep =
+        _mm256_and_ps(_mm256_cmp_ps(strength, weak, _CMP_GT_OQ),
+                      _mm256_cmp_ps(strength, _mm256_mul_ps(two, _mm256_and_ps(along, absMask)), _CMP_GT_OQ));
     const __m256i kept = _mm256_and_si256(bits, _mm256_and_si256(inside, _mm256_castps_si256(keep)));
     const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(kept), _mm256_extracti128_si256(kept, 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + first), _mm_packus_epi16(words, words));
@@ -545,15 +543,22 @@ __attribute__((target("avx2"))) void stepRowAVX2(const cv::Mat& gxy, cv::Point2f
 }
 #endif
 
-void stepRow(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count, std::uint8_t* out) {
+}  // namespace detail
+
+namespace {
+
+using detail::kStepRowBlock;
+
+void stepRow(const cv::Mat& gxy, cv::Point2f base, cv::Point2f n, cv::Point2f d, int count,
+             std::uint8_t* out) {
 #ifdef VISION_STEP_ROW_AVX2
   static const bool avx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") > 0;
   }();
-  if (avx2) return stepRowAVX2(gxy, base, n, d, count, out);
+  if (avx2) return detail::stepRowAVX2(gxy, base, n, d, count, out);
 #endif
-  stepRowPortable(gxy, base, n, d, count, out);
+  detail::stepRowPortable(gxy, base, n, d, count, out);
 }
 
 // Printed bands and boxes inside a document give rectangles of their own that
@@ -660,7 +665,8 @@ VISION_AVX2_CLONES Quad growOutward(const Quad& q, const cv::Mat& gxy) {
         std::uint32_t sum = 0;
         const int* r = &rise[std::size_t((s + kMaxSlack) * kSamples)];
         for (int i = 0; i < kSamples; ++i) sum += spread[rows[i * span + o0 + r[i]] & 15];
-        return std::max(int(sum >> 16 & 255), int(sum >> 24)) * 32 + std::max(int(sum & 255), int(sum >> 8 & 255));
+        return std::max(int(sum >> 16 & 255), int(sum >> 24)) * 32 +
+               std::max(int(sum & 255), int(sum >> 8 & 255));
       };
       // The farthest supported line, then the best supported one within 3 px inside it: an edge's
       // response is a few pixels wide, and its far fringe is not the edge.

@@ -12,6 +12,7 @@
 
 #include "fixtures/generators/Generators.h"
 #include "morvik/platform/vision.h"
+#include "vision/Frame.h"
 
 namespace {
 
@@ -124,6 +125,40 @@ TEST(RectangleDetection, RarelyFindsAnythingInFramesWithoutACard) {
 // Cards as real ones are printed (header and footer bands of any colour, framed photographs, boxes,
 // frame lines), on real photographs and on surfaces that differ from the card only in hue. Run at
 // 1280 x 720 to stay quick; the detector's search size does not depend on the frame's.
+// The outward search reads a side's steps eight points at a time where the processor has AVX2, and
+// one at a time elsewhere (CI's machines among them): the two must agree to the bit, on the step
+// thresholds, at the image's edges and beyond them too.
+TEST(RectangleSteps, EightAtATimeAgreeWithOneAtATime) {
+#ifdef VISION_STEP_ROW_AVX2
+  __builtin_cpu_init();
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 here";
+  cv::RNG rng(7);
+  cv::Mat gxy(120, 200, CV_16SC2);
+  rng.fill(gxy, cv::RNG::UNIFORM, -400, 400);
+  // Rows of steps exactly on the thresholds (40 and 60 across, 20 and 30 along).
+  const short across[] = {40, -40, 60, -60, 41, 61}, along[] = {0, 20, 30, -20, -30};
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < gxy.cols; ++x)
+      gxy.at<cv::Vec2s>(y, x) = {across[(x + y) % 6], along[(x * 7 + y) % 5]};
+  for (int c = 0; c < 3000; ++c) {
+    const float angle = rng.uniform(0.f, 6.2832f);
+    cv::Point2f n(std::cos(angle), std::sin(angle));
+    if (c % 4 == 0) n = c % 8 == 0 ? cv::Point2f(1, 0) : cv::Point2f(0, -1);
+    const cv::Point2f d(-n.y, n.x), base(rng.uniform(-40.f, 240.f), rng.uniform(-40.f, 160.f));
+    const int count = rng.uniform(0, 100);
+    std::vector<std::uint8_t> one(std::size_t(count), 0xAA),
+        eight(std::size_t(count + vision::detail::kStepRowBlock), 0xAA);
+    vision::detail::stepRowPortable(gxy, base, n, d, count, one.data());
+    vision::detail::stepRowAVX2(gxy, base, n, d, count, eight.data());
+    ASSERT_TRUE(std::equal(one.begin(), one.end(), eight.begin()))
+        << "from (" << base.x << ", " << base.y << ") along (" << n.x << ", " << n.y << "), " << count
+        << " points";
+  }
+#else
+  GTEST_SKIP() << "no AVX2 build here";
+#endif
+}
+
 TEST(RectangleDetection, AnswersTheOuterEdgeOfBandedCardsOnRealPhotographs) {
   ASSERT_FALSE(backgroundPhotographs().empty()) << "the opencv-doc package's sample photographs are missing";
   constexpr int kCases = 300;
