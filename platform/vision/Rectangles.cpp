@@ -1161,16 +1161,20 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     return true;
   };
   const int sideReachSmall = std::max(2, int(std::lround(24 * std::min(crop.sx, crop.sy))));
+  // The most an outline could score once refined, every side fully supported: refining moves each
+  // corner less than 4 * range, so each side's length changes less than twice that.
+  const auto mostItCouldScore = [&](const Quad& q, int runningOn) {
+    const Geometry g = geometry(q);
+    const double grow = 8.0 * range;
+    return (g.longSide + grow) * (g.shortSide + grow) * (runningOn > 0 ? 0.85 : 1.0);
+  };
   // `mustBeat`: the score an outline must be able to reach to be worth a second look.
   const auto consider = [&](const Quad& coarse, int runningOn, double mustBeat) {
     Candidate c{};
     if (!measure(coarse, runningOn, c)) return;
     // One side left unsupported while the others hold: the outline followed a line of the print or of
     // the surface there, and the document's edge is close by.
-    const Geometry g = geometry(c.quad);
-    const double grow = 8.0 * range;
-    const bool worthIt =
-        (g.longSide + grow) * (g.shortSide + grow) * (runningOn > 0 ? 0.85 : 1.0) >= mustBeat;
+    const bool worthIt = mostItCouldScore(c.quad, runningOn) >= mustBeat;
     for (int round = 0; round < 2 && worthIt; ++round) {
       int holding = 0;
       for (const float side : c.sideSupport) holding += side >= 0.7f;
@@ -1250,8 +1254,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   }
 
   // When one rectangle is asked for, an outline that could not outscore one already refined even with
-  // all four sides fully supported is not refined: most are a document's printed boxes. Refining moves
-  // each corner less than 4 * range, so each side's length changes less than twice that. Only an outline
+  // all four sides fully supported is not refined: most are a document's printed boxes. Only an outline
   // with a mean support of 0.65 or more can rule others out: it stays among the best-supported ones
   // (within 0.35 of the best) whatever else is found.
   const auto score = [](const Candidate& c) {
@@ -1259,11 +1262,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
   };
   const bool one = maximumObservations == 1;
   if (one) {
-    const double grow = 8.0 * range;
-    for (auto& p : pending) {
-      const Geometry g = geometry(p.coarse);
-      p.bound = (g.longSide + grow) * (g.shortSide + grow) * (p.runningOn > 0 ? 0.85 : 1.0);
-    }
+    for (auto& p : pending) p.bound = mostItCouldScore(p.coarse, p.runningOn);
     std::stable_sort(pending.begin(), pending.end(), [](auto& a, auto& b) { return a.bound > b.bound; });
   }
   double beaten = 0;
