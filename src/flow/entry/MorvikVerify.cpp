@@ -78,6 +78,8 @@ MorvikVerify& MorvikVerify::shared() {
 }
 
 void MorvikVerify::configure(const MorvikVerifyConfig& with) {
+  // Throws std::invalid_argument for a bad host base URL, before anything changes.
+  foundation::URL baseURL = APIManager::configuredBaseURL(with.baseURL(), apiBaseURL(with.environment()));
   auto& self = shared();
   {
     std::lock_guard lock(self.mutex_);
@@ -85,7 +87,7 @@ void MorvikVerify::configure(const MorvikVerifyConfig& with) {
   }
   auto& api = APIManager::shared();
   api.setApiKey(with.apiKey());
-  api.setBaseURL(foundation::URL::string(apiBaseURL(with.environment())));
+  api.setBaseURL(std::move(baseURL));
 }
 
 std::shared_ptr<MorvikVerifyDelegate> MorvikVerify::delegate() const {
