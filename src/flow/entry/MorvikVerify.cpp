@@ -1,11 +1,11 @@
 #include "morvik/flow/MorvikVerify.h"
 
-#include <stdexcept>
-
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit/UIApplication.h>
 #include <morvik/platform/uikit/UINavigationController.h>
 #include <morvik/platform/uikit/UITabBarController.h>
+
+#include <stdexcept>
 
 #include "api/Utility.h"
 #include "morvik/api/APIManager.h"
@@ -174,8 +174,7 @@ MorvikFlowNavigationController::~MorvikFlowNavigationController() {
   // Released with its window, or after a dismissal: told on the main queue,
   // never from inside a destructor.
   if (!record_ || (record_->ended && !record_->overlayShown)) return;
-  dispatch::DispatchQueue::main().async(
-      [record = record_] { MorvikVerify::Internal::flowWentAway(record); });
+  dispatch::DispatchQueue::main().async([record = record_] { MorvikVerify::Internal::flowWentAway(record); });
 }
 
 void MorvikFlowNavigationController::viewDidDisappear(bool animated) {
@@ -248,7 +247,8 @@ void MorvikVerify::Internal::deliver(const MorvikVerificationResult& result) {
   if (completion) completion(result);
 }
 
-void MorvikVerify::Internal::dismissVerification(const std::shared_ptr<uikit::UINavigationController>& navigation) {
+void MorvikVerify::Internal::dismissVerification(
+    const std::shared_ptr<uikit::UINavigationController>& navigation) {
   auto record = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
   if (record && record->record()->ended) return;
   // The root of the first window of the first scene dismisses, when the flow
@@ -411,8 +411,8 @@ void MorvikVerify::startVerification(uikit::UIViewController& from, MorvikVerifi
 namespace {
 
 std::shared_ptr<MorvikFlowRecord> flowOf(const std::shared_ptr<IDCaptureVC>& captureVC) {
-  auto navigation =
-      std::dynamic_pointer_cast<MorvikFlowNavigationController>(captureVC ? captureVC->navigationController() : nullptr);
+  auto navigation = std::dynamic_pointer_cast<MorvikFlowNavigationController>(
+      captureVC ? captureVC->navigationController() : nullptr);
   return navigation ? navigation->record() : nullptr;
 }
 

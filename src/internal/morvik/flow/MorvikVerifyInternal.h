@@ -98,7 +98,8 @@ class __attribute__((visibility("hidden"))) MorvikVerify::Internal {
                                 const std::shared_ptr<IDCaptureVC>& captureVC);
   static void handleReverifySuccess(int statusCode, const Response& response,
                                     const std::shared_ptr<IDCaptureVC>& captureVC);
-  static void handleReverifyFailure(const std::string& message, const std::shared_ptr<IDCaptureVC>& captureVC);
+  static void handleReverifyFailure(const std::string& message,
+                                    const std::shared_ptr<IDCaptureVC>& captureVC);
   static void finishFaceVerification(int statusCode, const Response& response);
   static void finishWithFailure(const std::string& message);
 
