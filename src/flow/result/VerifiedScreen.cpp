@@ -1,6 +1,6 @@
 #include "flow/result/VerifiedScreen.h"
 
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 
 #include <cstdint>
 
@@ -211,7 +211,7 @@ void VerifiedScreen::onDone(const uikit::UIControl& sender) {
 }
 
 void VerifiedScreen::onDoneButtonTapped() {
-  MorvikVerify::completeVerification(verificationData);
+  MorvikVerify::Internal::completeVerification(verificationData);
   if (auto navigation = navigationController()) navigation->dismiss(true);
 }
 

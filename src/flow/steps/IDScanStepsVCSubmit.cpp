@@ -3,7 +3,7 @@
 #include <morvik/api/AuthServices.h>
 #include <morvik/api/models/JSONCoding.h>
 #include <morvik/flow/IDScanStepsVC.h>
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/foundation/Console.h>
 
 #include "api/Utility.h"
@@ -46,7 +46,7 @@ void IDScanStepsVC::submitCapturedImages() {
         break;
     }
   }
-  const std::string email = MorvikVerify::shared().currentEmail().value_or("");
+  const std::string email = MorvikVerify::Internal::currentEmail().value_or("");
   const std::string documentType = std::to_string(serverCode(documentType_));
   auto frontData = jpeg(front);
   auto backData = jpeg(back);

@@ -2,7 +2,7 @@
 // and what Done hands over.
 #include <gtest/gtest.h>
 #include <morvik/api/models/JSONCoding.h>
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
@@ -33,7 +33,7 @@ class ResultScreenTest : public ::testing::Test {
     settle();
   }
   void TearDown() override {
-    morvik::MorvikVerify::shared().setCompletionHandler(nullptr);
+    morvik::MorvikVerify::Internal::setCompletionHandler(nullptr);
     uikit::UIApplication::shared().disconnect(scene);
     settle();
     dispatch::clock::useRealClock();
@@ -242,7 +242,7 @@ TEST_F(ResultScreenTest, LongValuesWrapAndTheCardGrowsWithThem) {
 TEST_F(ResultScreenTest, DoneHandsOverTheRecordOfThatMomentAfterDismissing) {
   std::vector<morvik::MorvikVerificationResult> results;
   bool dismissalRequestedFirst = false;
-  morvik::MorvikVerify::shared().setCompletionHandler([&](const morvik::MorvikVerificationResult& r) {
+  morvik::MorvikVerify::Internal::setCompletionHandler([&](const morvik::MorvikVerificationResult& r) {
     dismissalRequestedFirst = nav->isBeingDismissed() || !root->presentedViewController();
     results.push_back(r);
   });

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <morvik/api/AuthServices.h>
 #include <morvik/api/models/JSONCoding.h>
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/foundation/Console.h>
 #include <morvik/platform/network/Testing.h>
 #include <morvik/support/LoadingOverlay.h>
@@ -42,7 +42,7 @@ class SubmitTest : public StepListTest {
     manager.setBaseURL(foundation::URL::string(server.baseURL()));
     manager.setTrustedCertificateForTesting(server.caCertificatePEM());
     manager.setApiKey("test-key-7");
-    morvik::MorvikVerify::shared().setCurrentEmail(std::nullopt);
+    morvik::MorvikVerify::Internal::setCurrentEmail(std::nullopt);
     server.setDefaultReply(reply(200, std::string(morvik::samples::kFullVerdictReply)));
   }
   void TearDown() override {
@@ -53,7 +53,7 @@ class SubmitTest : public StepListTest {
     manager.setBaseURL(foundation::URL::string(APIManager::kDevelopmentBaseURL));
     manager.setTrustedCertificateForTesting("");
     manager.setApiKey(std::nullopt);
-    morvik::MorvikVerify::shared().setCurrentEmail(std::nullopt);
+    morvik::MorvikVerify::Internal::setCurrentEmail(std::nullopt);
     StepListTest::TearDown();
   }
 
@@ -87,7 +87,7 @@ class SubmitTest : public StepListTest {
 
 TEST_F(SubmitTest, LicenceScanSendsEachImageInItsRoleAndShowsTheVerdict) {
   apitest::StoredUser user(apitest::userWithToken("tok-42"));
-  morvik::MorvikVerify::shared().setCurrentEmail("ada@example.com");
+  morvik::MorvikVerify::Internal::setCurrentEmail("ada@example.com");
   show();
   captureAll();  // widths 600, 640, 680 for front, back and face
   foundation::ScopedConsoleCapture console;
@@ -158,7 +158,7 @@ TEST_F(SubmitTest, EachDocumentTypeSendsItsRolesAndCode) {
 }
 
 TEST_F(SubmitTest, StepsWithoutImagesSendOnlyTheTexts) {
-  morvik::MorvikVerify::shared().setCurrentEmail("bo@example.com");
+  morvik::MorvikVerify::Internal::setCurrentEmail("bo@example.com");
   show();
   tap("Start");
   for (int i = 0; i < 3; ++i) deliver(nullptr);
