@@ -258,6 +258,15 @@ void CALayer::setName(std::optional<std::string> name) {
   name_ = std::move(name);
 }
 
+void CALayer::setContents(std::shared_ptr<CGImage> contents) {
+  checkThread("CALayer::setContents");
+  contents_ = std::move(contents);
+}
+void CALayer::setContentsGravity(ContentsGravity gravity) {
+  checkThread("CALayer::setContentsGravity");
+  contentsGravity_ = gravity;
+}
+
 void CALayer::setMask(std::shared_ptr<CALayer> mask) {
   checkThread("CALayer::setMask");
   if (mask.get() == this) return;

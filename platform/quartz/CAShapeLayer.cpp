@@ -29,6 +29,14 @@ void CAShapeLayer::setLineWidth(CGFloat width) {
   checkThread("CAShapeLayer::setLineWidth");
   lineWidth_ = std::max<CGFloat>(0, width);
 }
+void CAShapeLayer::setLineDashPattern(std::vector<CGFloat> pattern) {
+  checkThread("CAShapeLayer::setLineDashPattern");
+  lineDashPattern_ = std::move(pattern);
+}
+void CAShapeLayer::setLineDashPhase(CGFloat phase) {
+  checkThread("CAShapeLayer::setLineDashPhase");
+  lineDashPhase_ = phase;
+}
 void CAShapeLayer::setLineCap(CAShapeLayerLineCap cap) {
   checkThread("CAShapeLayer::setLineCap");
   lineCap_ = cap;
