@@ -445,6 +445,9 @@ void CALayer::removeAllAnimations() {
 
 CAValue CALayer::modelValue(const std::string& keyPath) const {
   if (keyPath == "opacity") return static_cast<double>(opacity_);
+  // The rotation the model transform holds (an animation of it turns the layer about its anchor).
+  if (keyPath == "transform.rotation.z" || keyPath == "transform.rotation")
+    return static_cast<double>(std::atan2(transform_.b, transform_.a));
   if (keyPath == "position") return position_;
   if (keyPath == "position.x") return static_cast<double>(position_.x);
   if (keyPath == "position.y") return static_cast<double>(position_.y);

@@ -73,4 +73,11 @@ std::string CAShapeLayer::descriptionFields() const {
   return s;
 }
 
+CAValue CAShapeLayer::modelValue(const std::string& keyPath) const {
+  if (keyPath == "strokeStart") return static_cast<double>(strokeStart_);
+  if (keyPath == "strokeEnd") return static_cast<double>(strokeEnd_);
+  if (keyPath == "lineWidth") return static_cast<double>(lineWidth_);
+  return CALayer::modelValue(keyPath);
+}
+
 }  // namespace quartz

@@ -34,6 +34,10 @@ std::vector<std::string> splitGlyphs(const std::string& s) {
   return out;
 }
 
+// Widths that layout hands back may lose a little to rounding: text fits
+// within this much of the width it measured.
+constexpr CGFloat kFitSlack = 1e-3;
+
 // Width of one glyph alone: breaking inside a word sums these instead of
 // shaping every growing prefix (a 100,000-character word stays linear).
 CGFloat glyphWidth(const std::string& glyph, const UIFont& font) { return textWidth(glyph, font); }
@@ -62,12 +66,12 @@ void wrapParagraph(const std::string& paragraph, const UIFont& font, CGFloat max
   };
   for (const auto& w : words) {
     std::string candidate = line.empty() ? w : line + " " + w;
-    if (textWidth(candidate, font) <= maxWidth + 1e-9) {
+    if (textWidth(candidate, font) <= maxWidth + kFitSlack) {
       line = candidate;
       continue;
     }
     if (!line.empty()) flush();
-    if (textWidth(w, font) <= maxWidth + 1e-9) {
+    if (textWidth(w, font) <= maxWidth + kFitSlack) {
       line = w;
       continue;
     }
@@ -75,7 +79,7 @@ void wrapParagraph(const std::string& paragraph, const UIFont& font, CGFloat max
     CGFloat used = 0;
     for (const auto& g : splitGlyphs(w)) {
       const CGFloat advance = glyphWidth(g, font);
-      if (!line.empty() && used + advance > maxWidth + 1e-9) {
+      if (!line.empty() && used + advance > maxWidth + kFitSlack) {
         flush();
         used = 0;
       }
@@ -97,7 +101,7 @@ std::string trimEnd(std::string s) {
 // "…" when not even one character does); `text` itself when it fits and
 // nothing follows it.
 std::string truncateTail(const std::string& text, bool more, const UIFont& font, CGFloat maxWidth) {
-  if (!more && textWidth(text, font) <= maxWidth + 1e-9) return text;
+  if (!more && textWidth(text, font) <= maxWidth + kFitSlack) return text;
   const auto glyphs = splitGlyphs(text);
   // No glyph is narrower than a tenth of the size: a bound on how many can fit.
   const double fit = std::max(0.0, maxWidth) / std::max(0.1 * font.pointSize(), 0.01);
@@ -109,7 +113,7 @@ std::string truncateTail(const std::string& text, bool more, const UIFont& font,
   };
   while (lo < hi) {
     const std::size_t mid = (lo + hi + 1) / 2;
-    if (textWidth(prefix(mid), font) <= maxWidth + 1e-9) {
+    if (textWidth(prefix(mid), font) <= maxWidth + kFitSlack) {
       lo = mid;
     } else {
       hi = mid - 1;
@@ -153,9 +157,10 @@ TextLayout layoutText(const std::string& text, const UIFont& font, int numberOfL
         std::string last = out.lines[limit - 1];
         if (bounded) {
           std::string rest;
-          for (std::size_t i = limit; i < out.lines.size() && rest.size() < 4096; ++i) rest += " " + out.lines[i];
-          if (textWidth(last + kEllipsis, font) <= maxWidth + 1e-9 &&
-              textWidth(last + rest, font) > maxWidth + 1e-9) {
+          for (std::size_t i = limit; i < out.lines.size() && rest.size() < 4096; ++i)
+            rest += " " + out.lines[i];
+          if (textWidth(last + kEllipsis, font) <= maxWidth + kFitSlack &&
+              textWidth(last + rest, font) > maxWidth + kFitSlack) {
             last = truncateTail(last + rest, true, font, maxWidth);
           } else {
             last = truncateTail(last, true, font, maxWidth);
@@ -251,7 +256,8 @@ void UILabel::setEnabled(bool enabled) {
 
 CGSize UILabel::sizeThatFits(const CGSize& size) const {
   // A single line measures its whole text, as on the platform.
-  CGFloat width = size.width > 0 && numberOfLines_ != 1 ? size.width : std::numeric_limits<CGFloat>::infinity();
+  CGFloat width =
+      size.width > 0 && numberOfLines_ != 1 ? size.width : std::numeric_limits<CGFloat>::infinity();
   return layoutText(displayText(), font_, numberOfLines_, width, lineBreakMode_).size;
 }
 

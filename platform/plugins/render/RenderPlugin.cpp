@@ -23,9 +23,11 @@
 
 #include "morvik/platform/quartz/CAGradientLayer.h"
 #include "morvik/platform/quartz/CAShapeLayer.h"
+#include "morvik/platform/uikit/UIBarButtonItem.h"
 #include "morvik/platform/uikit/UIButton.h"
 #include "morvik/platform/uikit/UIImageView.h"
 #include "morvik/platform/uikit/UILabel.h"
+#include "morvik/platform/uikit/UINavigationController.h"
 #include "morvik/platform/uikit/UITextView.h"
 #include "plugins/render/TextShaping.h"
 #include "plugins/render/VideoFrame.h"
@@ -135,7 +137,13 @@ LayerGeometry geometryOf(const CALayer& layer) {
   g.bounds = presented<CGRect>(layer, "bounds").value_or(layer.bounds());
   const CGPoint position = presented<CGPoint>(layer, "position").value_or(layer.position());
   const CGPoint anchor = layer.anchorPoint();
-  const auto t = layer.affineTransform();
+  auto t = layer.affineTransform();
+  // A running rotation animation turns the layer about its anchor on top of its model transform.
+  if (auto rotation = presented<double>(layer, "transform.rotation.z")) {
+    const double delta = *rotation - std::atan2(t.b, t.a);
+    if (finite(delta) && std::fabs(delta) > 1e-12)
+      t = quartz::CGAffineTransform::makeRotation(delta).concatenating(t);
+  }
   g.opacity = layer.presentationOpacity();
   g.cornerRadius = presented<double>(layer, "cornerRadius").value_or(layer.cornerRadius());
   g.borderWidth = presented<double>(layer, "borderWidth").value_or(layer.borderWidth());
@@ -593,6 +601,115 @@ bool drawSymbol(cairo_t* cr, const UIImage& image, const CGRect& rect, const CGC
   return true;
 }
 
+// --- Navigation bar --------------------------------------------------------
+
+// The navigation controller whose own view this is, when its bar shows.
+UINavigationController* shownNavigation(const UIView& view) {
+  auto owner = view.owningViewController();
+  auto* nav = dynamic_cast<UINavigationController*>(owner.get());
+  if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) return nullptr;
+  return nav;
+}
+
+std::string titleOf(const UIViewController& controller) {
+  if (controller.navigationItem().title) return *controller.navigationItem().title;
+  return controller.title().value_or("");
+}
+
+std::string barItemTitle(const UIBarButtonItem& item) {
+  if (item.title) return *item.title;
+  if (!item.systemItem()) return {};
+  using S = UIBarButtonItem::SystemItem;
+  switch (*item.systemItem()) {
+    case S::done:
+      return "Done";
+    case S::cancel:
+      return "Cancel";
+    case S::edit:
+      return "Edit";
+    case S::save:
+      return "Save";
+    default:
+      return {};
+  }
+}
+
+void hashNavigation(Hasher& h, UINavigationController& nav) {
+  const auto& top = *nav.topViewController();
+  h.add(&top), h.add(titleOf(top)), h.add(static_cast<std::uint64_t>(nav.viewControllers().size()));
+  for (const auto* item :
+       {top.navigationItem().leftBarButtonItem.get(), top.navigationItem().rightBarButtonItem.get()}) {
+    h.add(item);
+    if (item) h.add(barItemTitle(*item)), h.add(static_cast<std::uint64_t>(item->isEnabled));
+  }
+  h.add(static_cast<std::uint64_t>(top.navigationItem().hidesBackButton));
+  h.add(nav.view()->safeAreaInsets().top);
+}
+
+// The bar as the platform shows it at the top of a scrolled-up screen: no
+// background, the title in the middle, the items in the tint colour.
+void drawNavigationBar(cairo_t* cr, UINavigationController& nav, const CGRect& bounds) {
+  const auto& top = *nav.topViewController();
+  const double y = bounds.origin.y + nav.view()->safeAreaInsets().top;
+  constexpr double kHeight = UINavigationController::kNavigationBarHeight;
+  const double width = bounds.size.width;
+  const CGColor tint = nav.view()->tintColor().cgColor();
+  const UIFont itemFont = UIFont::systemFont(17);
+  const std::string title = titleOf(top);
+  if (!title.empty()) {
+    const UIFont font = UIFont::systemFont(17, UIFont::Weight::semibold);
+    const auto line = layoutText(title, font, 1, width * 0.6).lines.front();
+    const double w = shapedWidth(line, font);
+    drawLine(cr, line, font, bounds.origin.x + (width - w) / 2, y + (kHeight - font.lineHeight()) / 2,
+             font.lineHeight(), UIColor::label().cgColor());
+  }
+  auto drawItem = [&](const UIBarButtonItem& item, bool leading) {
+    const CGColor color = item.isEnabled ? (item.tintColor ? item.tintColor->cgColor() : tint)
+                                         : UIColor::tertiaryLabel().cgColor();
+    if (item.systemItem() == UIBarButtonItem::SystemItem::close) {
+      // A grey disc with a cross, 30 points across.
+      const double cx = leading ? bounds.origin.x + 16 + 15 : bounds.origin.x + width - 16 - 15;
+      const double cy = y + kHeight / 2;
+      cairo_arc(cr, cx, cy, 15, 0, 2 * M_PI);
+      setColor(cr, UIColor::systemGray5().cgColor());
+      cairo_fill(cr);
+      cairo_set_line_width(cr, 2.2);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+      cairo_move_to(cr, cx - 5, cy - 5), cairo_line_to(cr, cx + 5, cy + 5);
+      cairo_move_to(cr, cx + 5, cy - 5), cairo_line_to(cr, cx - 5, cy + 5);
+      setColor(cr, UIColor::secondaryLabel().cgColor());
+      cairo_stroke(cr);
+      return;
+    }
+    const std::string text = barItemTitle(item);
+    if (text.empty()) return;
+    const UIFont font = item.style == UIBarButtonItem::Style::done
+                            ? UIFont::systemFont(17, UIFont::Weight::semibold)
+                            : itemFont;
+    const double w = shapedWidth(text, font);
+    const double x = leading ? bounds.origin.x + 16 : bounds.origin.x + width - 16 - w;
+    drawLine(cr, text, font, x, y + (kHeight - font.lineHeight()) / 2, font.lineHeight(), color);
+  };
+  const auto& items = top.navigationItem();
+  if (items.leftBarButtonItem) {
+    drawItem(*items.leftBarButtonItem, true);
+  } else if (nav.viewControllers().size() > 1 && !items.hidesBackButton) {
+    // The back button: a chevron and the word "Back".
+    const double cy = y + kHeight / 2;
+    cairo_set_line_width(cr, 3);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_move_to(cr, bounds.origin.x + 18, cy - 10);
+    cairo_line_to(cr, bounds.origin.x + 10, cy);
+    cairo_line_to(cr, bounds.origin.x + 18, cy + 10);
+    setColor(cr, tint);
+    cairo_stroke(cr);
+    drawLine(cr, "Back", itemFont, bounds.origin.x + 26, y + (kHeight - itemFont.lineHeight()) / 2,
+             itemFont.lineHeight(), tint);
+  }
+  if (items.rightBarButtonItem) drawItem(*items.rightBarButtonItem, false);
+}
+
 // --- The renderer ----------------------------------------------------------
 
 struct Item {
@@ -722,6 +839,7 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   }
   const UIView* view = viewOf(&layer);
   if (!view) return h.h;
+  if (auto* nav = shownNavigation(*view)) hashNavigation(h, *nav);
   if (auto* label = dynamic_cast<const UILabel*>(view)) {
     if (label->attributedText()) {
       h.add(label->attributedText()->string());
@@ -1055,6 +1173,9 @@ void Renderer::draw(cairo_t* cr, const CALayer& layer, const Box& damage) {
   std::stable_sort(order.begin(), order.end(),
                    [](const CALayer* a, const CALayer* c) { return a->zPosition() < c->zPosition(); });
   for (const CALayer* s : order) draw(cr, *s, damage);
+  if (const UIView* view = viewOf(&layer); view && item->second.box.intersects(damage)) {
+    if (auto* nav = shownNavigation(*view)) drawNavigationBar(cr, *nav, b);
+  }
   cairo_restore(cr);
   if (g.borderWidth > 0 && layer.borderColor() && item->second.box.intersects(damage)) {
     const double bw = std::min(g.borderWidth, std::min(b.size.width, b.size.height) / 2);

@@ -149,7 +149,7 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   // Numbers, points, sizes and rectangles are interpolated; other values
   // switch halfway. Key paths: "opacity", "position", "position.x",
   // "position.y", "bounds", "cornerRadius", "borderWidth", "shadowOpacity",
-  // plus what subclasses add; an unknown key path gives an empty value.
+  // "transform.rotation.z" (and "transform.rotation"), plus what subclasses add; an unknown key path gives an empty value.
   CAValue presentationValue(const std::string& keyPath) const;
   float presentationOpacity() const;  // clamped to 0..1
 

@@ -54,6 +54,8 @@ class CAShapeLayer : public CALayer {
 
  protected:
   std::string descriptionFields() const override;
+  // Adds "strokeStart", "strokeEnd" and "lineWidth".
+  CAValue modelValue(const std::string& keyPath) const override;
 
  private:
   std::optional<CGPath> path_;
