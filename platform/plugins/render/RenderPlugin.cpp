@@ -436,7 +436,7 @@ void drawLine(cairo_t* cr, const std::string& text, const UIFont& font, double x
   PangoLayout* layout = pango_layout_new(ctx);
   pango_layout_set_font_description(layout, fontDescription(font));
   pango_layout_set_single_paragraph_mode(layout, TRUE);
-  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  setLayoutText(layout, text);
   if (attributes) pango_layout_set_attributes(layout, attributes);
   PangoRectangle logical;
   pango_layout_get_extents(layout, nullptr, &logical);
