@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
@@ -194,17 +195,36 @@ void ScriptedPerson::reactTo(const std::string& text) {
 void ScreenPictures::take(uikit::UIWindow& window, const std::string& name) {
   if (failed_) return;
   char number[16];
-  std::snprintf(number, sizeof number, "%02d-", count_ + 1);
+  std::snprintf(number, sizeof number, "%02d-", ++count_);
   const auto file = folder_ / (number + name + ".png");
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
-  if (ec || !uikit::writeSnapshotPNG(window, 2, file)) {
+  window.layoutIfNeeded();
+  constexpr double kScale = 2;
+  const int w = static_cast<int>(std::ceil(window.bounds().width() * kScale));
+  const int h = static_cast<int>(std::ceil(window.bounds().height() * kScale));
+  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(std::max(0, w * h)));
+  const uikit::RenderBuffer buffer{reinterpret_cast<std::uint8_t*>(pixels->data()), w, h, 4 * w};
+  uikit::ViewRenderer renderer;
+  if (ec || renderer.render(window, kScale, buffer).empty()) {
     std::printf("  (no picture of the screen: %s)\n", ec ? ec.message().c_str() : "nothing could be drawn");
     failed_ = true;
     return;
   }
-  ++count_;
   std::printf("  picture of the screen: %s\n", file.c_str());
+  writers_.emplace_back([this, pixels, buffer, file] {
+    const auto png = uikit::pngData(buffer);
+    std::ofstream out(file, std::ios::binary);
+    if (png)
+      out.write(reinterpret_cast<const char*>(png->bytes()), static_cast<std::streamsize>(png->count()));
+    if (png && out.flush()) ++written_;
+  });
+}
+
+int ScreenPictures::finish() {
+  for (auto& t : writers_) t.join();
+  writers_.clear();
+  return written_.load();
 }
 
 namespace {
@@ -221,8 +241,13 @@ avf::AVCaptureVideoPreviewLayer* previewLayerIn(quartz::CALayer& layer) {
 void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored) {
   auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
   if (!preview || picture.empty()) return;
-  cv::Mat shown = picture;
-  if (mirrored) cv::flip(picture, shown, 1);
+  // A copy when mirrored: the picture is the camera's own scene.
+  cv::Mat shown;
+  if (mirrored) {
+    cv::flip(picture, shown, 1);
+  } else {
+    shown = picture;
+  }
   preview->setContents(gen::toCGImage(shown));
   preview->setContentsGravity(quartz::CALayer::ContentsGravity::resizeAspectFill);
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/server/LoopbackServer.h"
@@ -82,17 +83,23 @@ std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>
                                             const std::string& title);
 
 // Pictures of what the person sees: each window drawn at scale 2 (the
-// rendering plugin) into "<folder>/NN-<name>.png", numbered in order.
+// rendering plugin) into "<folder>/NN-<name>.png", numbered in order. Only
+// the drawing holds the main thread (the cameras run in real time); the
+// files are encoded and written on a thread of their own.
 class ScreenPictures {
  public:
   explicit ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  ~ScreenPictures() { finish(); }
   void take(uikit::UIWindow& window, const std::string& name);
-  int count() const { return count_; }
+  // Waits for the files; the number written.
+  int finish();
 
  private:
   std::filesystem::path folder_;
   int count_ = 0;
   bool failed_ = false;
+  std::vector<std::thread> writers_;
+  std::atomic<int> written_{0};
 };
 
 // Shows a camera picture in the camera preview of a screen (the preview

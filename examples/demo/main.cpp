@@ -140,7 +140,7 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
     // The screen once it shows the outline of the document (or, for a
     // face, once the person has been in view a moment), with what the
     // camera shows in its preview.
-    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 1.5 : 5))) {
+    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 0.5 : 5))) {
       demo::showInPreview(screen->view(), person.scene(face), face);
       picture(screen, std::string("capture-") + (face                                    ? "face"
                                                  : kind == morvik::IDScanStepKind::front ? "front"
@@ -321,7 +321,7 @@ int main(int argc, char** argv) {
   person.unregisterCameras();
 
   pictures = nullptr;
-  std::printf("\n%d pictures of the screens written to %s\n", screens.count(), (folder / "screens").c_str());
+  std::printf("\n%d pictures of the screens written to %s\n", screens.finish(), (folder / "screens").c_str());
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();
