@@ -762,10 +762,23 @@ void boxBlur(std::vector<std::uint8_t>& a, int w, int h, int stride, int r) {
   }
 }
 
+struct ScaledKey {
+  const quartz::CGImage* image;
+  int orientation, w, h;
+  bool operator==(const ScaledKey&) const = default;
+};
+struct ScaledKeyHash {
+  std::size_t operator()(const ScaledKey& k) const {
+    return std::hash<const void*>()(k.image) ^ (std::size_t(k.w) * 73856093u) ^
+           (std::size_t(k.h) * 19349663u) ^ std::size_t(k.orientation);
+  }
+};
+
 class Renderer {
  public:
   ~Renderer() {
     for (auto& [k, s] : shadows_) cairo_surface_destroy(s.surface);
+    for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
   std::vector<CGRect> render(UIView& view, double scale, const RenderBuffer& into);
@@ -798,6 +811,12 @@ class Renderer {
   std::unordered_map<const CALayer*, Item> items_;
   std::unordered_map<const CALayer*, Box> subtreeBoxes_;
   std::unordered_map<ShadowKey, Shadow, ShadowKeyHash> shadows_;
+  struct Scaled {
+    quartz::CGImageRef image;  // keeps the key's address from being reused
+    cairo_surface_t* surface = nullptr;
+    bool used = false;
+  };
+  std::unordered_map<ScaledKey, Scaled, ScaledKeyHash> scaled_;
   ImageCache images_;
   const UIView* lastView_ = nullptr;
   double lastScale_ = 0;
@@ -943,6 +962,52 @@ void Renderer::drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect,
   cairo_pattern_set_matrix(pattern, &m);
   cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_matrix_t ctm;
+  cairo_get_matrix(cr, &ctm);
+  const double dw = rect.size.width * ctm.xx, dh = rect.size.height * ctm.yy;
+  const bool axisAligned = ctm.xy == 0 && ctm.yx == 0 && ctm.xx > 0 && ctm.yy > 0;
+  if (axisAligned && dw >= 1 && dh >= 1 && dw * dh <= 4e6) {
+    // Filtered once at the size it is shown at, then only copied: scaling
+    // with a good filter costs more than everything else on a screen.
+    const ScaledKey key{image.cgImage().get(), static_cast<int>(image.imageOrientation()),
+                        static_cast<int>(std::lround(dw)), static_cast<int>(std::lround(dh))};
+    auto& scaled = scaled_[key];
+    if (!scaled.surface) {
+      scaled.image = image.cgImage();
+      scaled.surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, key.w, key.h);
+      cairo_t* sc = cairo_create(scaled.surface);
+      cairo_scale(sc, key.w / rect.size.width, key.h / rect.size.height);
+      cairo_translate(sc, -rect.origin.x, -rect.origin.y);
+      cairo_set_source(sc, pattern);
+      cairo_paint(sc);
+      cairo_destroy(sc);
+    }
+    scaled.used = true;
+    double x = rect.origin.x, y = rect.origin.y;
+    cairo_matrix_transform_point(&ctm, &x, &y);
+    cairo_pattern_t* copy = cairo_pattern_create_for_surface(scaled.surface);
+    cairo_matrix_t place;
+    cairo_matrix_init(&place, key.w / dw, 0, 0, key.h / dh, -x * key.w / dw, -y * key.h / dh);
+    cairo_pattern_set_matrix(copy, &place);
+    const bool aligned = std::fabs(x - std::round(x)) < 1e-3 && std::fabs(y - std::round(y)) < 1e-3 &&
+                         std::fabs(dw - key.w) < 1e-3 && std::fabs(dh - key.h) < 1e-3;
+    cairo_pattern_set_filter(copy, aligned ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, x, y, dw, dh);
+    cairo_clip(cr);
+    if (tint) {
+      setColor(cr, *tint);
+      cairo_mask(cr, copy);
+    } else {
+      cairo_set_source(cr, copy);
+      cairo_paint(cr);
+    }
+    cairo_restore(cr);
+    cairo_pattern_destroy(copy);
+    cairo_pattern_destroy(pattern);
+    return;
+  }
   cairo_save(cr);
   cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
   cairo_clip(cr);
@@ -1150,7 +1215,18 @@ void Renderer::draw(cairo_t* cr, const CALayer& layer, const Box& damage) {
   cairo_save(cr);
   cairo_transform(cr, &g.local);
   const bool group = g.opacity < 1 || layer.mask();
-  if (group) cairo_push_group(cr);
+  if (group) {
+    // A group is as large as the clip: bound it by what this subtree covers.
+    const Box& extent = sub->second;
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, std::floor(extent.x0), std::floor(extent.y0),
+                    std::ceil(extent.x1) - std::floor(extent.x0),
+                    std::ceil(extent.y1) - std::floor(extent.y0));
+    cairo_restore(cr);
+    cairo_clip(cr);
+    cairo_push_group(cr);
+  }
   const CGRect b = g.bounds;
   const bool background = layer.backgroundColor() && layer.backgroundColor()->alpha > 0;
   const auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer);
@@ -1294,6 +1370,7 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
                                                                  into.height, into.stride);
   cairo_t* cr = cairo_create(surface);
   for (auto& [k, s] : shadows_) s.used = false;
+  for (auto& [k, s] : scaled_) s.used = false;
   for (const auto& box : merged) {
     cairo_save(cr);
     cairo_rectangle(cr, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
@@ -1311,6 +1388,20 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
   images_.sweep();
+  // Scaled copies not drawn this time are kept within a budget of 8 million
+  // pixels (a damaged region may leave out an image still on screen); beyond
+  // it they go, and every frame's new camera picture does not pile up.
+  double cached = 0;
+  for (const auto& [k, v] : scaled_) cached += double(k.w) * k.h;
+  for (auto it = scaled_.begin(); it != scaled_.end() && cached > 8e6;) {
+    if (!it->second.used) {
+      cached -= double(it->first.w) * it->first.h;
+      cairo_surface_destroy(it->second.surface);
+      it = scaled_.erase(it);
+    } else {
+      ++it;
+    }
+  }
   for (auto it = shadows_.begin(); it != shadows_.end();) {
     if (!it->second.used && shadows_.size() > 64) {
       cairo_surface_destroy(it->second.surface);
