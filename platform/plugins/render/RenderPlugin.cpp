@@ -481,6 +481,13 @@ PangoAttrList* lineAttributes(const foundation::NSAttributedString& text, std::s
   return list;
 }
 
+// A pressed button shows its title and image dimmed, as the platform does.
+double pressedAlpha(const UIView& content) {
+  auto* button = dynamic_cast<const UIButton*>(content.superview().get());
+  if (!button || !button->isHighlighted()) return 1;
+  return button->buttonType() == UIButton::ButtonType::system ? 0.3 : 0.6;
+}
+
 void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   const auto lines = label.renderedLines();
   if (lines.empty()) return;
@@ -490,6 +497,7 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   double y = bounds.origin.y + std::max(0.0, (bounds.size.height - block) / 2);
   CGColor color = label.textColor().cgColor();
   if (!label.isEnabled()) color = color.copy(color.alpha * 0.45);
+  color = color.copy(color.alpha * pressedAlpha(label));
   const auto& attributed = label.attributedText();
   const std::string whole = attributed ? attributed->string() : std::string();
   std::size_t searchFrom = 0;
@@ -859,6 +867,8 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   const UIView* view = viewOf(&layer);
   if (!view) return h.h;
   if (auto* nav = shownNavigation(*view)) hashNavigation(h, *nav);
+  if (auto* button = dynamic_cast<const UIButton*>(view->superview().get()))
+    h.add(static_cast<std::uint64_t>(button->isHighlighted()));
   if (auto* label = dynamic_cast<const UILabel*>(view)) {
     if (label->attributedText()) {
       h.add(label->attributedText()->string());
@@ -1197,7 +1207,13 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
           (image->renderingMode() == UIImage::RenderingMode::automatic && image->isSymbolImage());
       std::optional<CGColor> tint;
       if (templated) tint = imageView->tintColor().cgColor();
+      const double alpha = pressedAlpha(*imageView);
+      if (alpha < 1) cairo_push_group(cr);
       drawImage(cr, *image, placeContent(imageView->contentMode(), image->size(), bounds), tint);
+      if (alpha < 1) {
+        cairo_pop_group_to_source(cr);
+        cairo_paint_with_alpha(cr, alpha);
+      }
     }
   } else if (auto* field = dynamic_cast<const UITextField*>(view)) {
     drawTextField(cr, *field, bounds);
