@@ -12,6 +12,7 @@
 #include "morvik/flow/IDCaptureVC.h"
 #include "morvik/flow/IDDocumentType.h"
 #include "morvik/flow/IDScanStepsVC.h"
+#include "morvik/support/RuntimeAdditions.h"
 
 namespace morvik {
 
@@ -71,6 +72,7 @@ MorvikVerify::MorvikVerify(Passkey) {}
 MorvikVerify::~MorvikVerify() = default;
 
 MorvikVerify& MorvikVerify::shared() {
+  loadRuntimeAdditions();
   // Never destroyed: queued deliveries and bar button targets may outlive
   // static destruction.
   static auto* instance = new std::shared_ptr<MorvikVerify>(std::make_shared<MorvikVerify>(Passkey{}));
