@@ -5,6 +5,7 @@
 // covered by tests/flow/capture and by the demo).
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/api/APIManager.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/swiftui/Testing.h>
@@ -98,7 +99,7 @@ class DeclarativeTest : public ::testing::Test {
     window.reset();
     scene.reset();
     settle();
-    MorvikVerify::shared().setCompletionHandler(nullptr);
+    MorvikVerify::Internal::setCompletionHandler(nullptr);
     auto& api = morvik::APIManager::shared();
     api.setTrustedCertificateForTesting("");
     dispatch::clock::useRealClock();
@@ -298,7 +299,7 @@ TEST_F(DeclarativeTest, EveryWayOutDeliversOneResultAndLowersTheFlag) {
     view.presented.set(true);
     settle();
     ASSERT_TRUE(flow()) << window->recursiveDescription();
-    EXPECT_EQ(MorvikVerify::shared().currentEmail(), row.email);
+    EXPECT_EQ(MorvikVerify::Internal::currentEmail(), row.email);
 
     if (row.how == "close") {
       tapClose();
@@ -325,20 +326,20 @@ TEST_F(DeclarativeTest, EveryWayOutDeliversOneResultAndLowersTheFlag) {
 
 TEST_F(DeclarativeTest, FlowIsBuiltFromTheValuesItWasShownWith) {
   // An earlier presentation's address is replaced, by nil too.
-  MorvikVerify::shared().setCurrentEmail("earlier@example.com");
+  MorvikVerify::Internal::setCurrentEmail("earlier@example.com");
   show(ModifierHost(Kind::documentScan, journal, std::nullopt));
   auto& view = rootOf<ModifierHost>();
   view.presented.set(true);
   settle();
   ASSERT_TRUE(flow());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
   auto shown = flow();
 
   // Later changes to the view's fields reach nothing in the running flow.
   view.email.set("later@example.com");
   settle();
   EXPECT_EQ(flow(), shown);
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
 
   // The host lowering its flag removes the cover without a result.
   view.presented.set(false);
@@ -382,11 +383,11 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   // completion, and the cover keeps the flow built from the first.
   show(AutoHost());
   ASSERT_TRUE(faceScreen());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
   manager->startDocumentScan(std::nullopt, journal->handler("second"));
   settle();
   EXPECT_TRUE(faceScreen());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
 
   tapClose();
   EXPECT_EQ(firstCalls, 0);
@@ -408,11 +409,11 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   EXPECT_EQ(manager->email, std::nullopt);
 
   // A document scan with no address builds its view with none.
-  MorvikVerify::shared().setCurrentEmail("stale@example.com");
+  MorvikVerify::Internal::setCurrentEmail("stale@example.com");
   manager->startDocumentScan(std::nullopt, journal->handler("doc"));
   settle();
   ASSERT_TRUE(std::dynamic_pointer_cast<morvik::IDScanStepsVC>(flowRoot()));
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
 
   // The host lowering the flag removes the cover; the result and the
   // completion stay as they were.
@@ -423,7 +424,7 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   EXPECT_FALSE(host->presentedViewController());
   EXPECT_TRUE(published.empty());
   EXPECT_TRUE(journal->events.empty());
-  MorvikVerify::completeVerification(std::nullopt);  // a late outcome still finds the stored completion
+  MorvikVerify::Internal::completeVerification(std::nullopt);  // a late outcome still finds the stored completion
   settle();
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "doc"}));
 }
@@ -495,7 +496,7 @@ TEST_F(ExampleViewTest, StatusLineFollowsEachFinishedVerification) {
   // A negative result without an error leaves the line as it was.
   ASSERT_TRUE(driver::tapButton(root, "Document Scan"));
   settle();
-  MorvikVerify::completeVerification(std::nullopt);
+  MorvikVerify::Internal::completeVerification(std::nullopt);
   settle();
   EXPECT_FALSE(host->presentedViewController());
   EXPECT_EQ(status(), "Document Verified");
@@ -522,7 +523,7 @@ TEST_F(ExampleViewTest, HostReleasedWhileItsCoverIsUp) {
   settle();
   // The flow's outcome still arrives: nothing of the released screen is
   // touched, and nothing crashes.
-  MorvikVerify::completeWithError(morvik::MorvikVerifyError::verificationFailed("late"));
+  MorvikVerify::Internal::completeWithError(morvik::MorvikVerifyError::verificationFailed("late"));
   settle();
   EXPECT_FALSE(MorvikVerifyManager::shared()->isPresented.get());
   EXPECT_TRUE(weak.expired());

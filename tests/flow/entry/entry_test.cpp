@@ -2,6 +2,7 @@
 // road against the loopback server over HTTPS, delivery order and Close.
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/api/APIManager.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
@@ -20,8 +21,9 @@
 namespace morvik {
 struct MorvikVerifyTestAccess {
   static void unconfigure() {
-    std::lock_guard lock(MorvikVerify::shared().mutex_);
-    MorvikVerify::shared().config_.reset();
+    auto& state = *MorvikVerify::shared().state_;
+    std::lock_guard lock(state.mutex);
+    state.config.reset();
   }
 };
 }  // namespace morvik
@@ -353,7 +355,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   modal->setModalPresentationStyle(uikit::UIModalPresentationStyle::fullScreen);
   host->present(modal, false);
   settle();
-  EXPECT_EQ(MorvikVerify::topViewController(), second);
+  EXPECT_EQ(MorvikVerify::Internal::topViewController(), second);
 
   // A static start presents from there, with a Close item on the first screen.
   MorvikVerify::startFaceDetection("ada@example.com", journal->handler("completion"));
@@ -369,7 +371,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   ASSERT_TRUE(screen->navigationItem().leftBarButtonItem);
   EXPECT_EQ(screen->navigationItem().leftBarButtonItem->systemItem(),
             uikit::UIBarButtonItem::SystemItem::close);
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
 
   // Close dismisses from the first window's root: the host's own modal goes too.
   ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
@@ -381,31 +383,31 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   auto keyWithoutRoot = scene->makeWindow();
   scene->windows();  // host's window stays first
   keyWithoutRoot->makeKeyAndVisible();
-  EXPECT_FALSE(MorvikVerify::topViewController());
+  EXPECT_FALSE(MorvikVerify::Internal::topViewController());
 }
 
 TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
   startFace("ada@example.com");
-  MorvikVerify::completeVerification(std::nullopt);
+  MorvikVerify::Internal::completeVerification(std::nullopt);
   ASSERT_TRUE(awaitEvents(2));
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "completion"}));
   EXPECT_FALSE(journal->results.at(0).isVerified());
   EXPECT_FALSE(journal->results.at(0).error());
 
-  MorvikVerify::completeVerification(morvik::DocumentVerificationData{});
+  MorvikVerify::Internal::completeVerification(morvik::DocumentVerificationData{});
   ASSERT_TRUE(awaitEvents(4));
   EXPECT_TRUE(journal->results.at(1).isVerified());
 
   // The delegate is held weakly: once the host lets go it hears nothing.
   auto completion = journal->handler("completion");
   std::vector<std::string> after;
-  MorvikVerify::shared().setCompletionHandler(
+  MorvikVerify::Internal::setCompletionHandler(
       [&](const MorvikVerificationResult& r) { after.push_back(describe(r)); });
   std::weak_ptr<Journal> weak = journal;
   auto keep = std::move(journal);
   keep.reset();
   EXPECT_TRUE(weak.expired());
-  MorvikVerify::completeWithError(MorvikVerifyError::verificationFailed("x"));
+  MorvikVerify::Internal::completeWithError(MorvikVerifyError::verificationFailed("x"));
   settle();
   EXPECT_EQ(after, (std::vector<std::string>{"Verification failed: x"}));
   journal = std::make_shared<Journal>();
