@@ -55,7 +55,7 @@ cv::Mat orient(const cv::Mat& src, CGImagePropertyOrientation o) {
   return dst;
 }
 
-Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientation) {
+Frame::Frame(corevideo::CVPixelBufferRef buffer, CGImagePropertyOrientation orientation) {
   setOrientation(orientation);
   if (!problem_ && !buffer) problem_ = invalid("no pixel buffer");
   if (problem_) return;
@@ -66,8 +66,8 @@ Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientatio
     return;
   }
   const auto& p0 = buffer->plane(0);
-  if (fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
-      fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
+  if (fmt == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
+      fmt == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
     if (!p0.base || p0.width < std::size_t(w) || p0.height < std::size_t(h) ||
         p0.bytesPerRow < std::size_t(w)) {
       problem_ = invalid("NV12 pixel buffer without a usable luma plane");
@@ -81,7 +81,7 @@ Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientatio
           p1.bytesPerRow >= std::size_t(cw) * 2)
         chromaView_ = cv::Mat(ch, cw, CV_8UC2, const_cast<std::uint8_t*>(p1.base), p1.bytesPerRow);
     }
-  } else if (fmt == avf::kCVPixelFormatType_32BGRA) {
+  } else if (fmt == corevideo::kCVPixelFormatType_32BGRA) {
     if (!p0.base || p0.bytesPerRow < std::size_t(w) * 4 || p0.height < std::size_t(h)) {
       problem_ = invalid("BGRA pixel buffer without usable pixels");
       return;

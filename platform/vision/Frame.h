@@ -36,7 +36,7 @@ struct FaceResult {
 
 class Frame {
  public:
-  Frame(avf::CVPixelBufferRef buffer, quartz::CGImagePropertyOrientation orientation);
+  Frame(corevideo::CVPixelBufferRef buffer, quartz::CGImagePropertyOrientation orientation);
   Frame(quartz::CGImageRef image, quartz::CGImagePropertyOrientation orientation);
 
   // Empty when the image is usable; otherwise why not.

@@ -109,6 +109,8 @@ void MorvikVerify::configure(const MorvikVerifyConfig& with) {
                                 std::to_string(static_cast<int>(with.environment())) +
                                 " is not development, staging or production");
   }
+  // Throws std::invalid_argument for a bad host base URL, before anything changes.
+  foundation::URL baseURL = APIManager::configuredBaseURL(with.baseURL(), apiBaseURL(with.environment()));
   if (movedToMain([with] { configure(with); })) return;
   auto& self = shared();
   {
@@ -117,7 +119,7 @@ void MorvikVerify::configure(const MorvikVerifyConfig& with) {
   }
   auto& api = APIManager::shared();
   api.setApiKey(with.apiKey());
-  api.setBaseURL(foundation::URL::string(apiBaseURL(with.environment())));
+  api.setBaseURL(std::move(baseURL));
 }
 
 std::shared_ptr<MorvikVerifyDelegate> MorvikVerify::delegate() const {

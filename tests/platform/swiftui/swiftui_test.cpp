@@ -241,10 +241,12 @@ TEST_F(SwiftUITest, CoverFollowsItsBindingAndReportsEveryDismissal) {
 // A representable recording the calls it gets.
 struct Calls {
   int coordinators = 0, makes = 0, updates = 0;
+  std::vector<std::string> dismantled;  // the titles of the controllers dismantled
 };
 class Coordinator {
  public:
   int id = 7;
+  Calls* calls = nullptr;
 };
 struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinator> {
   Calls* calls;
@@ -252,7 +254,9 @@ struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinat
   Hosted(Calls* calls, int version) : calls(calls), version(version) {}
   std::shared_ptr<Coordinator> makeCoordinator() const override {
     ++calls->coordinators;
-    return std::make_shared<Coordinator>();
+    auto coordinator = std::make_shared<Coordinator>();
+    coordinator->calls = calls;
+    return coordinator;
   }
   std::shared_ptr<uikit::UIViewController> makeUIViewController(Context& context) const override {
     ++calls->makes;
@@ -262,6 +266,11 @@ struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinat
   void updateUIViewController(uikit::UIViewController& controller, Context&) const override {
     ++calls->updates;
     controller.setTitle("v" + std::to_string(version));
+  }
+  // Its own version, as the platform lets a representable declare.
+  static void dismantleUIViewController(uikit::UIViewController& controller,
+                                        const std::shared_ptr<Coordinator>& coordinator) {
+    coordinator->calls->dismantled.push_back(controller.title().value_or(""));
   }
 };
 
@@ -294,9 +303,11 @@ TEST_F(SwiftUITest, RepresentableIsMadeOnceUpdatedEachTimeAndRemovedWithItsPlace
   EXPECT_EQ(calls.makes, 1);
   EXPECT_EQ(calls.updates, 2);
   EXPECT_EQ(child->title(), "v2");
+  EXPECT_TRUE(calls.dismantled.empty());
 
   state.shown.set(false);
   dispatch::MainLoop::drain();
+  EXPECT_EQ(calls.dismantled, (std::vector<std::string>{"v2"}));
   EXPECT_TRUE(controller->children().empty());
   EXPECT_FALSE(child->isVisible());
   EXPECT_FALSE(child->view()->superview());
