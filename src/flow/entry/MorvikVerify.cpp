@@ -15,6 +15,7 @@
 #include "morvik/flow/IDDocumentType.h"
 #include "morvik/flow/IDScanStepsVC.h"
 #include "morvik/flow/MorvikVerifyInternal.h"
+#include "morvik/support/RuntimeAdditions.h"
 
 namespace morvik {
 
@@ -75,6 +76,7 @@ MorvikVerify::MorvikVerify() : state_(std::make_unique<State>()) {}
 MorvikVerify::~MorvikVerify() = default;
 
 MorvikVerify& MorvikVerify::shared() {
+  loadRuntimeAdditions();
   // Never destroyed: queued deliveries and bar button targets may outlive
   // static destruction.
   static auto* instance = new std::shared_ptr<MorvikVerify>(new MorvikVerify());
