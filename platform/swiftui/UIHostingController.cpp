@@ -23,6 +23,8 @@ void UIHostingControllerBase::setAnyRootView(AnyView rootView) {
 void UIHostingControllerBase::loadView() {
   setView(std::make_shared<HostingView>());
   view()->setFrame(uikit::UIScreen::main().bounds());
+  // As on the platform: the hosted content sits on the system background.
+  view()->setBackgroundColor(uikit::UIColor::systemBackground());
 }
 
 void UIHostingControllerBase::viewDidLoad() { render(); }
