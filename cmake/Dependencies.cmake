@@ -17,6 +17,8 @@ find_package(ZXing REQUIRED)
 pkg_check_modules(TESSERACT REQUIRED IMPORTED_TARGET tesseract lept)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale libswresample)
 pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
+# The rendering plugin only (never the platform library itself).
+pkg_check_modules(RENDERING REQUIRED IMPORTED_TARGET cairo pangocairo pango harfbuzz fontconfig)
 find_package(OpenSSL REQUIRED)
 find_package(Freetype REQUIRED)
 if(MORVIK_BUILD_TESTS)

@@ -1,7 +1,9 @@
 // Small additions to the platform types, for hosts.
 //
-// Loading the SDK also attaches these to every instance of the platform's
-// classes in the process (as the platform's runtime would):
+// The SDK attaches these to every instance of the platform's classes in the
+// process (as the platform's runtime would) when its shared library is
+// loaded, or, linked statically, on its first use (MorvikVerify::shared(),
+// any of its screens):
 //   - UIViewController::dismissKeyboard() ends editing in the controller's
 //     view; UIViewController::onBackClicked() pops the controller's
 //     navigation stack (animated) on a later turn of the main queue, and does
@@ -15,7 +17,7 @@
 // A host's subclass inherits them; its override that calls the base runs
 // them.
 //
-// Loading the SDK also registers three classes for interface files
+// At the same moment it registers three classes for interface files
 // (uikit::UINib): "UIViewX", a view whose layer is a two-colour gradient,
 // with the colour properties firstColor, secondColor, borderColor and
 // shadowColor, the number properties borderWidth, cornerRadius,
@@ -49,8 +51,8 @@ namespace morvik {
 // a host that wants one adds a UILabel with this tag to the text view.
 inline constexpr int kTextViewPlaceholderTag = 100;
 
-// Attaches the additions above to the platform's classes. Loading the SDK
-// does it; calling it again (say, after a host replaced the hooks) puts them
+// Attaches the additions above to the platform's classes. The SDK does it
+// itself (above); calling it again (say, after a host replaced the hooks) puts them
 // back. Main thread or load time.
 MORVIK_API void installExtensions();
 

@@ -1,0 +1,152 @@
+#include "morvik/platform/uikit/UIRendering.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+
+#include "foundation/PluginLoader.h"
+#include "morvik/platform/uikit/UIView.h"
+#include "quartz/ImageCodec.h"
+#include "uikit/RenderPlugin.h"
+
+namespace uikit {
+
+namespace detail {
+
+namespace {
+std::atomic<const RenderPlugin*> loadedPlugin{nullptr};
+}
+
+const RenderPlugin* loadedRenderPlugin() { return loadedPlugin.load(std::memory_order_acquire); }
+
+const RenderPlugin* renderPlugin() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    constexpr const char* kName = "libmorvik_platform_render.so";
+    void* handle = foundation::detail::loadPlugin(kName);
+    auto entry = reinterpret_cast<MorvikRenderPluginEntry>(
+        foundation::detail::pluginSymbol(handle, "morvik_render_plugin"));
+    const RenderPlugin* plugin = entry ? entry() : nullptr;
+    if (!plugin || plugin->abi != RenderPlugin::kAbi) {
+      std::fprintf(stderr, "[Rendering] %s could not be loaded: views are not drawn\n", kName);
+      return;
+    }
+    loadedPlugin.store(plugin, std::memory_order_release);
+  });
+  return loadedRenderPlugin();
+}
+
+}  // namespace detail
+
+namespace {
+
+bool usable(const RenderBuffer& b) {
+  return b.pixels && b.width > 0 && b.height > 0 && b.stride >= 4 * b.width && b.stride % 4 == 0;
+}
+
+// Text measured by the estimate until now is measured again with the
+// plugin's shaping: every intrinsic size in the tree is recomputed.
+void invalidateText(UIView& view) {
+  view.invalidateIntrinsicContentSize();
+  view.setNeedsLayout();
+  for (const auto& sub : view.subviews()) invalidateText(*sub);
+}
+
+UIView& treeRoot(UIView& view) {
+  UIView* top = &view;
+  while (auto super = top->superview()) top = super.get();
+  return *top;
+}
+
+struct RendererState {
+  void* plugin = nullptr;
+  bool relaid = false;
+};
+
+}  // namespace
+
+bool renderingAvailable() { return detail::renderPlugin() != nullptr; }
+
+ViewRenderer::ViewRenderer() = default;
+
+ViewRenderer::~ViewRenderer() {
+  auto* state = static_cast<RendererState*>(state_);
+  if (!state) return;
+  if (state->plugin) detail::loadedRenderPlugin()->destroyRenderer(state->plugin);
+  delete state;
+}
+
+void ViewRenderer::invalidate() {
+  auto* state = static_cast<RendererState*>(state_);
+  if (state && state->plugin) detail::loadedRenderPlugin()->invalidate(state->plugin);
+}
+
+std::vector<quartz::CGRect> ViewRenderer::render(UIView& view, quartz::CGFloat scale,
+                                                 const RenderBuffer& into) {
+  const auto* plugin = detail::renderPlugin();
+  if (!plugin || !usable(into) || !(scale > 0) || !std::isfinite(scale)) return {};
+  if (!state_) state_ = new RendererState{plugin->createRenderer(), false};
+  auto* state = static_cast<RendererState*>(state_);
+  if (!state->plugin) return {};
+  if (!state->relaid) {
+    invalidateText(treeRoot(view));
+    state->relaid = true;
+  }
+  view.layoutIfNeeded();
+  return plugin->render(state->plugin, view, scale, into);
+}
+
+std::optional<foundation::Data> snapshotPNG(UIView& view, quartz::CGFloat scale) {
+  if (!(scale > 0) || !std::isfinite(scale) || scale > 16) return std::nullopt;
+  if (!renderingAvailable()) return std::nullopt;
+  // Laid out first: the size to snapshot may come from the layout.
+  view.layoutIfNeeded();
+  const auto size = view.bounds().size;
+  const double w = std::ceil(size.width * scale - 1e-6), h = std::ceil(size.height * scale - 1e-6);
+  if (!(w >= 1 && h >= 1) || w * h > 64e6) return std::nullopt;
+  cv::Mat pixels(static_cast<int>(h), static_cast<int>(w), CV_8UC4, cv::Scalar::all(0));
+  RenderBuffer buffer{pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step)};
+  ViewRenderer renderer;
+  renderer.render(view, scale, buffer);
+  // Premultiplied words to straight-alpha BGRA (the same byte order on
+  // little-endian machines).
+  for (int r = 0; r < pixels.rows; ++r) {
+    auto* p = pixels.ptr<std::uint8_t>(r);
+    for (int c = 0; c < pixels.cols; ++c, p += 4) {
+      std::uint32_t word;
+      std::memcpy(&word, p, 4);
+      const unsigned a = word >> 24;
+      unsigned red = (word >> 16) & 0xff, green = (word >> 8) & 0xff, blue = word & 0xff;
+      if (a != 0 && a != 255) {
+        red = std::min(255u, (red * 255 + a / 2) / a);
+        green = std::min(255u, (green * 255 + a / 2) / a);
+        blue = std::min(255u, (blue * 255 + a / 2) / a);
+      }
+      p[0] = static_cast<std::uint8_t>(blue);
+      p[1] = static_cast<std::uint8_t>(green);
+      p[2] = static_cast<std::uint8_t>(red);
+      p[3] = static_cast<std::uint8_t>(a);
+    }
+  }
+  auto png = quartz::codec::encodePNG(pixels);
+  if (png.empty()) return std::nullopt;
+  return foundation::Data(std::move(png));
+}
+
+bool writeSnapshotPNG(UIView& view, quartz::CGFloat scale, const std::filesystem::path& to) {
+  auto png = snapshotPNG(view, scale);
+  if (!png) return false;
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(png->bytes()), static_cast<std::streamsize>(png->count()));
+  return static_cast<bool>(out.flush());
+}
+
+bool drawVideoFrame(const NV12Frame& frame, const RenderBuffer& into, int x, int y, int width, int height) {
+  const auto* plugin = detail::renderPlugin();
+  if (!plugin || !usable(into)) return false;
+  return plugin->drawVideoFrame(frame, into, x, y, width, height);
+}
+
+}  // namespace uikit
