@@ -437,6 +437,8 @@ void MorvikVerify::Internal::handleFaceCapture(const std::shared_ptr<uikit::UIIm
     completeWithError(MorvikVerifyError::verificationFailed(kFailedToCaptureFace));
     return;
   }
+  // The screen takes no further photo: the flow ends with this one's reply.
+  if (captureVC) captureVC->isCapturePaused = true;
   if (record) {
     record->uploading = true;
     record->overlayShown = true;
@@ -461,7 +463,7 @@ namespace {
 // whose outcome is already decided, is left alone and nothing is delivered.
 void dismissFlowThen(const std::shared_ptr<IDCaptureVC>& captureVC, std::function<void()> outcome) {
   if (auto record = flowOf(captureVC)) {
-    record->uploading = false;
+    // Still uploading as far as further photos go: the flow ends here.
     hideFaceOverlay(*record);
   } else if (!captureVC || !captureVC->navigationController()) {
     // The flow is gone: whoever took it away hid the overlay.
