@@ -251,8 +251,9 @@ void MorvikVerify::Internal::deliver(const MorvikVerificationResult& result) {
 
 void MorvikVerify::Internal::dismissVerification(
     const std::shared_ptr<uikit::UINavigationController>& navigation) {
-  auto record = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
-  if (record && record->record()->ended) return;
+  auto flow = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
+  // Its outcome is decided already (a second tap, or a reply being handled).
+  if (flow && flow->record()->ended) return;
   // The root of the first window of the first scene dismisses, when the flow
   // is in that window: whatever the host presented the flow from goes too.
   std::shared_ptr<uikit::UIViewController> dismisser;
@@ -268,7 +269,7 @@ void MorvikVerify::Internal::dismissVerification(
   // Elsewhere (another window, or a first window without a root): the flow
   // alone, so that Close never leaves it on screen.
   if (!dismisser && navigation) dismisser = navigation->presentingViewController();
-  if (record) record->record()->ended = true;
+  if (flow) flow->record()->ended = true;
   if (!dismisser) {
     finishCancelled();
     return;
