@@ -3,8 +3,9 @@
 // network.
 //
 // It starts a loopback verification server (HTTPS, with a throwaway
-// certificate authority that the SDK's client is told to trust), configures
-// the SDK for it, and registers virtual cameras that show generated scenes: a
+// certificate authority), trusts that authority and configures the SDK for
+// the server as any host would (CURL_CA_BUNDLE and the configuration's base
+// URL), and registers virtual cameras that show generated scenes: a
 // driver's licence front, its back with a PDF417 code, and a face that turns
 // when the screen asks. The demo screen is hosted by a UIHostingController.
 // The person types an e-mail address and presses "Document Scan" (step list,
@@ -27,14 +28,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
 
 #include "DemoSupport.h"
-#include "fixtures/host/ConfigureSDK.h"
 
 namespace {
 
@@ -289,7 +291,21 @@ int main(int argc, char** argv) {
   auto server = demo::startVerificationServer(kApiKey);
   std::printf("Verification server listening at %s (throwaway certificate authority)\n",
               server->baseURL().c_str());
-  fixtures::host::configureSDK(*server, kApiKey);
+  // As a host reaches its own server: the authority that signed the server's certificate in a file
+  // named by CURL_CA_BUNDLE (set here before the SDK's first request, as a launcher would; it takes
+  // precedence over SSL_CERT_FILE and SSL_CERT_DIR), and the server's base URL in the configuration.
+  const std::filesystem::path authority = std::filesystem::absolute(folder / "loopback-ca.pem");
+  {
+    std::ofstream pem(authority);
+    pem << server->caCertificatePEM();
+    if (!pem) {
+      std::fprintf(stderr, "morvik-demo: cannot write %s\n", authority.c_str());
+      return 1;
+    }
+  }
+  setenv("CURL_CA_BUNDLE", authority.c_str(), 1);
+  MorvikVerify::configure(morvik::MorvikVerifyConfig(kApiKey, morvik::MorvikEnvironment::production,
+                                                     uikit::UIColor::systemBlue(), server->baseURL()));
   auto delegate = std::make_shared<HostDelegate>();
   MorvikVerify::shared().setDelegate(delegate);
   if (!person.registerCameras()) {

@@ -13,8 +13,10 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -42,6 +44,25 @@ struct SpoolRecord {
   std::int64_t pts, dts, duration;
   std::int32_t size, flags, input, reserved;
 };
+
+// A hidden, random name beside the destination.
+std::string hiddenName(const std::string& folder, const std::string& name) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+  return folder + "/." + name + "." + suffix;
+}
+
+// A new hidden file with the mode a new file gets (0666 less the umask); -1
+// with errno set on failure.
+int createHiddenFile(const std::string& folder, const std::string& name, std::string& path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = hiddenName(folder, name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
 
 std::string parentFolder(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -115,7 +136,8 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
 
   // Below: set by startWriting(), then the writer's queue only.
   std::string destination;
-  std::string tempPath;
+  std::string tempPath;  // a named hidden file, where the folder cannot hold an unnamed one
+  int unnamed = -1;      // the movie as an unnamed file (O_TMPFILE), given its name when complete
   FormatOutput out;
   int spool = -1;
   bool headerWritten = false;
@@ -178,6 +200,41 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
     spool = -1;
     if (!tempPath.empty()) ::unlink(tempPath.c_str());
     tempPath.clear();
+    // An unnamed file goes with its last descriptor: nothing is left behind.
+    if (unnamed >= 0) ::close(unnamed);
+    unnamed = -1;
+  }
+
+  bool moveIntoPlace(std::string& failure) {
+    if (unnamed >= 0) return linkUnnamed(failure);
+    if (::rename(tempPath.c_str(), destination.c_str()) == 0) return true;
+    failure = std::strerror(errno);
+    return false;
+  }
+
+  // Gives the finished unnamed file the destination's name: directly when the
+  // name is free, else through a hidden name renamed over the old file.
+  bool linkUnnamed(std::string& failure) {
+    const std::string self = "/proc/self/fd/" + std::to_string(unnamed);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) {
+      failure = std::strerror(errno);
+      return false;
+    }
+    const std::string folder = parentFolder(destination);
+    const std::string name = destination.substr(destination.find_last_of('/') + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string hidden = hiddenName(folder, name);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (::rename(hidden.c_str(), destination.c_str()) == 0) return true;
+        failure = std::strerror(errno);
+        ::unlink(hidden.c_str());
+        return false;
+      }
+      if (errno != EEXIST) break;
+    }
+    failure = std::strerror(errno);
+    return false;
   }
 
   void writeToFile(AVAssetWriterInput::State& input, AVPacket* packet) {
@@ -475,10 +532,11 @@ struct AVAssetWriter::Impl : std::enable_shared_from_this<AVAssetWriter::Impl> {
       if (r >= 0 && out->pb->error < 0) r = out->pb->error;
       const int closed = avio_closep(&out->pb);
       if (r >= 0) r = closed;
+      std::string failure;
       if (r < 0) {
         fail("The movie cannot be written (" + media::errorText(r) + ")");
-      } else if (::rename(tempPath.c_str(), destination.c_str()) != 0) {
-        fail("The movie cannot be moved to \"" + destination + "\" (" + std::strerror(errno) + ")");
+      } else if (!moveIntoPlace(failure)) {
+        fail("The movie cannot be moved to \"" + destination + "\" (" + failure + ")");
       } else {
         tempPath.clear();
         auto expected = AVAssetWriterStatus::writing;
@@ -660,12 +718,7 @@ bool AVAssetWriter::startWriting() {
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     return refuse("The folder \"" + folder + "\" does not exist");
   }
-  std::string name = w.destination.substr(w.destination.find_last_of('/') + 1);
-  std::string temp = folder + "/." + name + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return refuse("Cannot create a file in \"" + folder + "\" (" + std::strerror(errno) + ")");
-  ::close(fd);
-  w.tempPath = temp;
+  const std::string name = w.destination.substr(w.destination.find_last_of('/') + 1);
   w.spool = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (w.spool < 0) {
     std::string spoolPath = folder + "/." + name + ".spool.XXXXXX";
@@ -674,9 +727,27 @@ bool AVAssetWriter::startWriting() {
   }
   if (w.spool < 0) return refuse("Cannot create a file in \"" + folder + "\" (" + std::strerror(errno) + ")");
   AVFormatContext* raw = nullptr;
-  avformat_alloc_output_context2(&raw, nullptr, w.fileType == AVFileType::mov ? "mov" : "mp4", temp.c_str());
+  avformat_alloc_output_context2(&raw, nullptr, w.fileType == AVFileType::mov ? "mov" : "mp4", nullptr);
   if (raw == nullptr) return refuse("The movie format is not available");
   w.out.reset(raw);
+  // The movie is written as an unnamed file where the folder's file system
+  // allows, so a process that ends midway leaves nothing; elsewhere as a
+  // hidden file beside the destination. Either gets the mode of a new file.
+  w.unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (w.unnamed >= 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(w.unnamed);
+    if (avio_open(&w.out->pb, self.c_str(), AVIO_FLAG_WRITE) >= 0) {
+      w.status = AVAssetWriterStatus::writing;
+      return true;
+    }
+    ::close(w.unnamed);  // no /proc to reach it through: a named file instead
+    w.unnamed = -1;
+  }
+  std::string temp;
+  const int fd = createHiddenFile(folder, name, temp);
+  if (fd < 0) return refuse("Cannot create a file in \"" + folder + "\" (" + std::strerror(errno) + ")");
+  ::close(fd);
+  w.tempPath = temp;
   if (const int r = avio_open(&w.out->pb, temp.c_str(), AVIO_FLAG_WRITE); r < 0) {
     return refuse("Cannot create \"" + temp + "\" (" + media::errorText(r) + ")");
   }

@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cstdarg>
 #include <memory>
 #include <string>
 
@@ -80,11 +81,26 @@ inline std::int64_t timeIn(const CMTime& t, AVRational tb) {
                           static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
-// Keeps FFmpeg's informational chatter (encoder statistics) off the host's
-// stderr, unless the host chose a log level of its own.
+// FFmpeg's log level while our quiet policy holds.
+inline constexpr int kQuietLogLevel = AV_LOG_ERROR;
+
+// Keeps FFmpeg off the host's stderr: its chatter (encoder statistics) and
+// its error lines ("moov atom not found") alike, since every failure reaches
+// the caller through an error value. Lines before an abort still show, and
+// everything does once the host sets a log level of its own.
+inline void quietLogCallback(void* context, int level, const char* format, va_list arguments) {
+  if (level <= AV_LOG_FATAL || av_log_get_level() != kQuietLogLevel) {
+    av_log_default_callback(context, level, format, arguments);
+  }
+}
+
+// Takes FFmpeg's log over unless the host chose a level of its own before.
 inline void quietLogs() {
   static const bool once = [] {
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+    if (av_log_get_level() == AV_LOG_INFO) {
+      av_log_set_level(kQuietLogLevel);
+      av_log_set_callback(quietLogCallback);
+    }
     return true;
   }();
   (void)once;

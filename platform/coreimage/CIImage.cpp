@@ -9,9 +9,9 @@ namespace coreimage {
 
 namespace {
 
-bool isNV12(avf::OSType f) {
-  return f == avf::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
-         f == avf::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange;
+bool isNV12(corevideo::OSType f) {
+  return f == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
+         f == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange;
 }
 
 int cvTypeOf(quartz::CGImagePixelFormat f) {
@@ -24,7 +24,7 @@ CIImage::CIImage(quartz::CGImageRef cgImage) : cgImage_(std::move(cgImage)) {
   if (cgImage_) extent_ = quartz::CGRect::make(0, 0, cgImage_->width(), cgImage_->height());
 }
 
-CIImage::CIImage(avf::CVPixelBufferRef cvPixelBuffer) : pixelBuffer_(std::move(cvPixelBuffer)) {
+CIImage::CIImage(corevideo::CVPixelBufferRef cvPixelBuffer) : pixelBuffer_(std::move(cvPixelBuffer)) {
   if (pixelBuffer_) extent_ = quartz::CGRect::make(0, 0, pixelBuffer_->width(), pixelBuffer_->height());
 }
 
@@ -70,7 +70,7 @@ quartz::CGImageRef CIContext::createCGImage(const CIImage& image, const quartz::
   if (!pb) return nullptr;
   auto out = quartz::CGImage::make(w, h, quartz::CGImagePixelFormat::bgra8);
   cv::Mat dst(h, w, CV_8UC4, out->mutableData(), out->bytesPerRow());
-  if (pb->pixelFormatType() == avf::kCVPixelFormatType_32BGRA) {
+  if (pb->pixelFormatType() == corevideo::kCVPixelFormatType_32BGRA) {
     const auto& p = pb->plane(0);
     cv::Mat src(static_cast<int>(p.height), static_cast<int>(p.width), CV_8UC4,
                 const_cast<std::uint8_t*>(p.base), p.bytesPerRow);
@@ -91,7 +91,7 @@ quartz::CGImageRef CIContext::createCGImage(const CIImage& image, const quartz::
              const_cast<std::uint8_t*>(cp.base), cp.bytesPerRow);
   cv::Mat yRoi = y(cv::Rect(ex, ey, ew, eh)).clone();
   cv::Mat uvRoi = uv(cv::Rect(ex / 2, ey / 2, ew / 2, eh / 2)).clone();
-  if (pb->pixelFormatType() == avf::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
+  if (pb->pixelFormatType() == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
     // OpenCV's conversion expects video range.
     yRoi.convertTo(yRoi, CV_8UC1, 219.0 / 255.0, 16.0);
     uvRoi.convertTo(uvRoi, CV_8UC2, 224.0 / 255.0, 128.0 - 128.0 * 224.0 / 255.0);

@@ -4,10 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <sstream>
 #include <unordered_map>
 #include <vector>
 
 #include "morvik/platform/dispatch/Dispatch.h"
+#include "morvik/platform/foundation/Console.h"
 #include "morvik/platform/uikit/UILabel.h"
 #include "morvik/platform/uikit/UIScrollView.h"
 #include "morvik/platform/uikit/UIStackView.h"
@@ -122,10 +126,14 @@ class LayoutEngineAccess::Pass {
     LayoutSolver::Constraint constraint;
     const char* what;
     const NSLayoutConstraint* source;
-    int label;  // index in labels_ for a label's height, else -1
+    int label;           // index in labels_ for a label's height, else -1
+    const UIView* view;  // whose own layout `what` is (none for `source`)
   };
   std::vector<Pending> pending_;
+  // The view whose fixed frame or stack arrangement is being added.
+  const UIView* subject_ = nullptr;
   void flush();
+  void reportBroken(const char* what, const NSLayoutConstraint* source, const UIView* view);
 };
 using Pass = LayoutEngineAccess::Pass;
 
@@ -247,7 +255,7 @@ void Pass::addConstraint(const Expr& lhs, NSLayoutRelation rel, const Expr& rhs,
                                                     : LayoutSolver::Op::greaterOrEqual;
   c.required = priority.rawValue >= 1000;
   c.weight = c.required ? 0 : weightFor(priority);
-  pending_.push_back(Pending{std::move(c), what, source, -1});
+  pending_.push_back(Pending{std::move(c), what, source, -1, source ? nullptr : subject_});
 }
 
 void Pass::flush() {
@@ -263,12 +271,52 @@ void Pass::flush() {
       auto id = solver_.add(p.constraint);
       if (p.label >= 0) labels_[static_cast<std::size_t>(p.label)].ids.push_back(id);
     } catch (const LayoutSolver::Unsatisfiable&) {
-      std::string text = p.source ? p.source->description() : std::string(p.what);
-      std::fprintf(stderr, "[LayoutConstraints] Unable to simultaneously satisfy constraints; breaking %s\n",
-                   text.c_str());
+      reportBroken(p.what, p.source, p.view);
     }
   }
   pending_.clear();
+}
+
+namespace {
+std::string layoutViewName(const UIView* view) {
+  std::ostringstream os;
+  os << view->className() << ":" << static_cast<const void*>(view);
+  return os.str();
+}
+}  // namespace
+
+void Pass::reportBroken(const char* what, const NSLayoutConstraint* source, const UIView* view) {
+  // A conflict stays until something changes, and every pass meets it again:
+  // it is told once. A constraint remembers that itself (until it changes);
+  // the engine's own rows are remembered by view and kind while the view lives.
+  if (source) {
+    if (source->conflictReported_) return;
+    source->conflictReported_ = true;
+  } else if (view) {
+    static std::mutex mutex;
+    static std::map<std::pair<const void*, std::string>, std::weak_ptr<detail::LayoutItemHandle>> reported;
+    std::lock_guard lock(mutex);
+    std::erase_if(reported, [](const auto& entry) { return entry.second.expired(); });
+    auto [it, added] = reported.try_emplace({view->handle_.get(), what}, view->handle_);
+    if (!added) return;
+  }
+  std::string text = "[LayoutConstraints] Unable to simultaneously satisfy constraints; breaking ";
+  if (source) {
+    text += source->description();
+    std::string views;
+    for (const auto* item : {&source->firstItem(), &source->secondItem()}) {
+      const UIView* v = *item ? (*item)->owningView() : nullptr;
+      if (!v) continue;
+      std::string name = layoutViewName(v);
+      if (views.find(name) != std::string::npos) continue;
+      views += (views.empty() ? "" : ", ") + name;
+    }
+    if (!views.empty()) text += " between views " + views;
+  } else {
+    text += what;
+    if (view) text += " of " + layoutViewName(view);
+  }
+  foundation::print(text);
 }
 
 void Pass::addUserConstraint(const NSLayoutConstraint& c) {
@@ -301,6 +349,7 @@ void Pass::addUserConstraint(const NSLayoutConstraint& c) {
 }
 
 void Pass::fixFrame(UIView& v) {
+  subject_ = &v;
   Vars vars = varsFor(&v);
   CGRect f = v.frame();
   Expr l, t, w, h;
@@ -355,7 +404,7 @@ void Pass::addIntrinsic(UIView& v) {
       c.op = k == 0 ? LayoutSolver::Op::lessOrEqual : LayoutSolver::Op::greaterOrEqual;
       c.required = p.rawValue >= 1000;
       c.weight = c.required ? 0 : weightFor(p);
-      pending_.push_back(Pending{std::move(c), "a content size", nullptr, labelIndex});
+      pending_.push_back(Pending{std::move(c), "a content size", nullptr, labelIndex, &v});
     }
   };
   add(vars.w, size.width, 0, -1);
@@ -368,6 +417,7 @@ void Pass::addIntrinsic(UIView& v) {
 }
 
 void Pass::addStack(UIStackView& s) {
+  subject_ = &s;
   std::vector<UIView*> items;
   for (auto& a : s.arrangedSubviews()) {
     if (a->superview_ != &s) continue;
@@ -516,6 +566,7 @@ void Pass::run() {
         try {
           row.ids.push_back(solver_.add(c));
         } catch (const LayoutSolver::Unsatisfiable&) {
+          reportBroken("a content size", nullptr, row.label);
         }
       }
     }

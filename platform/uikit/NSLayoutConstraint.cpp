@@ -92,6 +92,7 @@ void NSLayoutConstraint::deactivate(const std::vector<std::shared_ptr<NSLayoutCo
 }
 
 void NSLayoutConstraint::invalidate() const {
+  conflictReported_ = false;
   LayoutEngineAccess::noteInputChange();
   for (const auto* item : {&firstItem_, &secondItem_}) {
     if (!*item) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 
 #include "morvik/platform/uikit/UIView.h"
@@ -13,11 +14,27 @@ using Json = nlohmann::ordered_json;
 
 struct UINib::Parsed {
   Json root;
+  // What names the file across UINib objects: its path when it was read
+  // from a bundle, else empty (the parsed tree itself then names it).
+  std::string path;
 };
 
 namespace {
 
 constexpr std::size_t kMaxDepth = 256;
+
+// The files being instantiated on this thread, outermost first. A class made
+// from a file may load a file itself (a NibView does); when that is a file
+// already on this list, building it again would never end.
+thread_local std::vector<std::string> instantiating;
+
+class Instantiating {
+ public:
+  explicit Instantiating(std::string key) { instantiating.push_back(std::move(key)); }
+  ~Instantiating() { instantiating.pop_back(); }
+  Instantiating(const Instantiating&) = delete;
+  Instantiating& operator=(const Instantiating&) = delete;
+};
 
 // Thrown inside instantiation only, to unwind a half-built tree; callers get
 // the message as a value.
@@ -233,7 +250,12 @@ std::shared_ptr<UINib> UINib::make(const std::string& nibName, std::shared_ptr<f
     nib->loadError_ = "Could not read the interface file \"" + nibName + ".nib\": " + e.what();
     return nib;
   }
-  return make(data, b, nibName);
+  auto nib = make(data, b, nibName);
+  if (nib->parsed_) {
+    auto parsed = std::const_pointer_cast<Parsed>(nib->parsed_);
+    parsed->path = url->path();
+  }
+  return nib;
 }
 
 std::shared_ptr<UINib> UINib::make(const foundation::Data& data, std::shared_ptr<foundation::Bundle> bundle,
@@ -266,7 +288,7 @@ std::shared_ptr<UINib> UINib::make(const foundation::Data& data, std::shared_ptr
     nib->loadError_ = prefix + "needs an \"objects\" array";
     return nib;
   }
-  nib->parsed_ = std::make_shared<Parsed>(Parsed{std::move(root)});
+  nib->parsed_ = std::make_shared<Parsed>(Parsed{std::move(root), {}});
   return nib;
 }
 
@@ -283,6 +305,15 @@ UINibInstantiation UINib::instantiate(const void*, const ClassRegistry& registry
     result.error = loadError_.value_or("Interface file \"" + name_ + "\" is empty");
     return result;
   }
+  const std::string key = parsed_->path.empty()
+                              ? "data:" + std::to_string(reinterpret_cast<std::uintptr_t>(parsed_.get()))
+                              : parsed_->path;
+  if (std::find(instantiating.begin(), instantiating.end(), key) != instantiating.end()) {
+    result.error = "Interface file \"" + name_ +
+                   "\" is already being instantiated: an object in it loads the file again";
+    return result;
+  }
+  Instantiating entered(key);
   Builder builder(name_, registry);
   try {
     const auto& objects = parsed_->root.at("objects");

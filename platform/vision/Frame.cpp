@@ -55,7 +55,7 @@ cv::Mat orient(const cv::Mat& src, CGImagePropertyOrientation o) {
   return dst;
 }
 
-Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientation) {
+Frame::Frame(corevideo::CVPixelBufferRef buffer, CGImagePropertyOrientation orientation) {
   setOrientation(orientation);
   if (!problem_ && !buffer) problem_ = invalid("no pixel buffer");
   if (problem_) return;
@@ -66,8 +66,8 @@ Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientatio
     return;
   }
   const auto& p0 = buffer->plane(0);
-  if (fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
-      fmt == avf::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
+  if (fmt == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange ||
+      fmt == corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange) {
     if (!p0.base || p0.width < std::size_t(w) || p0.height < std::size_t(h) ||
         p0.bytesPerRow < std::size_t(w)) {
       problem_ = invalid("NV12 pixel buffer without a usable luma plane");
@@ -81,7 +81,7 @@ Frame::Frame(avf::CVPixelBufferRef buffer, CGImagePropertyOrientation orientatio
           p1.bytesPerRow >= std::size_t(cw) * 2)
         chromaView_ = cv::Mat(ch, cw, CV_8UC2, const_cast<std::uint8_t*>(p1.base), p1.bytesPerRow);
     }
-  } else if (fmt == avf::kCVPixelFormatType_32BGRA) {
+  } else if (fmt == corevideo::kCVPixelFormatType_32BGRA) {
     if (!p0.base || p0.bytesPerRow < std::size_t(w) * 4 || p0.height < std::size_t(h)) {
       problem_ = invalid("BGRA pixel buffer without usable pixels");
       return;
@@ -390,6 +390,19 @@ CGPoint Frame::normalised(cv::Point2f p) const {
 CGRect Frame::normalisedRect(const cv::Rect2f& r) const {
   const double W = orientedSize_.width, H = orientedSize_.height;
   return CGRect::make(r.x / W, 1.0 - (double(r.y) + r.height) / H, r.width / W, r.height / H);
+}
+
+void keepInImage(VNRectangleObservation& o) {
+  CGPoint* corners[] = {&o.topLeft, &o.topRight, &o.bottomRight, &o.bottomLeft};
+  double minX = 1, minY = 1, maxX = 0, maxY = 0;
+  for (CGPoint* c : corners) {
+    c->x = std::isfinite(c->x) ? std::clamp(c->x, 0.0, 1.0) : 0.0;
+    c->y = std::isfinite(c->y) ? std::clamp(c->y, 0.0, 1.0) : 0.0;
+    minX = std::min(minX, c->x), maxX = std::max(maxX, c->x);
+    minY = std::min(minY, c->y), maxY = std::max(maxY, c->y);
+  }
+  o.boundingBox = CGRect::make(minX, minY, maxX - minX, maxY - minY);
+  o.confidence = std::isfinite(o.confidence) ? std::clamp(o.confidence, 0.0f, 1.0f) : 0.0f;
 }
 
 }  // namespace vision::detail

@@ -29,7 +29,7 @@ std::vector<CGPoint> VNFaceLandmarkRegion2D::pointsInImage(CGSize imageSize, CGR
   return out;
 }
 
-VNImageRequestHandler::VNImageRequestHandler(avf::CVPixelBufferRef pixelBuffer,
+VNImageRequestHandler::VNImageRequestHandler(corevideo::CVPixelBufferRef pixelBuffer,
                                              quartz::CGImagePropertyOrientation orientation)
     : frame_(std::make_unique<detail::Frame>(std::move(pixelBuffer), orientation)) {}
 

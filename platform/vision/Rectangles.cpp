@@ -1431,6 +1431,7 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     o.confidence = c.confidence;
     results_.push_back(o);
   }
+  for (auto& o : results_) detail::keepInImage(o);
   return true;
 }
 

@@ -13,10 +13,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <limits>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 
@@ -43,6 +45,52 @@ using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 using MimePtr = std::unique_ptr<curl_mime, MimeDeleter>;
 using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
+struct URLHandleDeleter {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct CurlStringDeleter {
+  void operator()(char* text) const { curl_free(text); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+// "scheme://host:port" in lower case, the port filled in for the scheme; nothing for a text that
+// is not an absolute URL. Two URLs may share credentials only when their origins are equal.
+std::optional<std::string> originOf(const char* url) {
+  std::unique_ptr<CURLU, URLHandleDeleter> handle(curl_url());
+  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url, 0) != CURLUE_OK) return std::nullopt;
+  auto part = [&](CURLUPart which, unsigned int flags) -> std::optional<std::string> {
+    char* text = nullptr;
+    if (curl_url_get(handle.get(), which, &text, flags) != CURLUE_OK || !text) return std::nullopt;
+    CurlString owned(text);
+    return std::string(owned.get());
+  };
+  auto scheme = part(CURLUPART_SCHEME, 0);
+  auto host = part(CURLUPART_HOST, 0);
+  auto port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  if (!scheme || !host || !port) return std::nullopt;
+  std::string origin = *scheme + "://" + *host + ":" + *port;
+  std::transform(origin.begin(), origin.end(), origin.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return origin;
+}
+
+// Authorities named by the environment, as curl and OpenSSL read them: CURL_CA_BUNDLE (a file)
+// stands alone; otherwise SSL_CERT_FILE replaces the system bundle and SSL_CERT_DIR adds a hashed
+// directory. Unset or empty leaves the system's. Verification stays on in every case.
+void trustAuthoritiesFromEnvironment(CURL* easy) {
+  auto variable = [](const char* name) -> const char* {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+  };
+  if (const char* bundle = variable("CURL_CA_BUNDLE")) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+    return;
+  }
+  if (const char* file = variable("SSL_CERT_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+  if (const char* directory = variable("SSL_CERT_DIR")) curl_easy_setopt(easy, CURLOPT_CAPATH, directory);
+}
+
+constexpr long kMaxRedirects = 16;
 
 void initCurlOnce() {
   static std::once_flag once;
@@ -99,6 +147,7 @@ struct APIManager::TransferResult {
   std::string errorText;
   std::string body;
   bool bodyTooLarge = false;
+  std::string redirectRefusal;
 };
 
 // One request in flight. Owned by the session from submission to its end.
@@ -119,6 +168,12 @@ struct Transfer {
   std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
   curl_off_t lastDownloaded = 0, lastUploaded = 0;
   bool idleTimedOut = false;
+  // Redirects are followed here, not by libcurl, so that nothing reaches another origin.
+  std::optional<std::string> origin;  // of the first URL
+  long redirects = 0;
+  std::chrono::milliseconds resourceLimit{0};
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::string redirectRefusal;  // why a redirect was not followed
 
   static int progress(void* arg, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
     auto* self = static_cast<Transfer*>(arg);
@@ -203,8 +258,13 @@ struct APIManager::Session {
         CURL* easy = message->easy_handle;
         CURLcode code = message->data.result;
         curl_multi_remove_handle(multi.get(), easy);
-        auto node = active.extract(easy);
-        if (node.empty()) continue;
+        auto found = active.find(easy);
+        if (found == active.end()) continue;
+        if (code == CURLE_OK && prepareRedirect(*found->second)) {
+          if (curl_multi_add_handle(multi.get(), easy) == CURLM_OK) continue;
+          code = CURLE_FAILED_INIT;
+        }
+        auto node = active.extract(found);
         finish(*node.mapped(), code);
       }
       // While requests run, wake often enough for the idle time-out to be timely.
@@ -212,6 +272,44 @@ struct APIManager::Session {
     }
     // Shutting down: unfinished requests end without any callback.
     for (auto& [easy, transfer] : active) curl_multi_remove_handle(multi.get(), easy);
+  }
+
+  // A 307 or 308 to the same origin: sets the transfer up to send the whole upload again there
+  // and answers true. Any other redirect is refused (redirectRefusal says why) and answers false;
+  // a 3xx without a Location is an ordinary reply.
+  static bool prepareRedirect(Transfer& t) {
+    long status = 0;
+    curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    char* location = nullptr;
+    curl_easy_getinfo(t.easy.get(), CURLINFO_REDIRECT_URL, &location);
+    if (status < 300 || status > 399 || !location || *location == '\0') return false;
+    if (status != 307 && status != 308) {
+      t.redirectRefusal = "The server redirected the upload with status " + std::to_string(status) +
+                          ", which would not send it again as it was; it was not sent again.";
+      return false;
+    }
+    const auto target = originOf(location);
+    if (!t.origin || !target || *target != *t.origin) {
+      t.redirectRefusal = "The server redirected the upload to another origin; nothing was sent there.";
+      return false;
+    }
+    if (++t.redirects > kMaxRedirects) {
+      t.redirectRefusal =
+          "The server redirected the upload more than " + std::to_string(kMaxRedirects) + " times.";
+      return false;
+    }
+    // The resource time-out still counts from the first request.
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t.started);
+    const auto left = std::max(t.resourceLimit - elapsed, std::chrono::milliseconds(1));
+    curl_easy_setopt(t.easy.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+    curl_easy_setopt(t.easy.get(), CURLOPT_URL, location);  // copied by libcurl
+    t.body.clear();
+    t.bodyTooLarge = false;
+    t.lastDownloaded = t.lastUploaded = 0;
+    t.lastProgress = std::chrono::steady_clock::now();
+    for (StreamSource& source : t.sources) source.offset = 0;
+    return true;
   }
 
   static void finish(Transfer& t, CURLcode code) {
@@ -231,6 +329,7 @@ struct APIManager::Session {
       result.errorText = t.errorBuffer[0] != '\0' ? std::string(t.errorBuffer) : curl_easy_strerror(code);
     }
     result.bodyTooLarge = t.bodyTooLarge;
+    result.redirectRefusal = std::move(t.redirectRefusal);
     result.body = std::move(t.body);
     t.completion(std::move(result));
   }
@@ -316,6 +415,36 @@ void APIManager::startMonitoring() {
             dispatch::DispatchWorkItemFlags::barrier);
       });
   networkMonitor_->monitor.start(monitorQueue_);
+}
+
+foundation::URL APIManager::configuredBaseURL(const std::optional<std::string>& hostBaseURL,
+                                              std::string_view environmentBaseURL) {
+  if (!hostBaseURL) {
+    auto url = foundation::URL::string(environmentBaseURL);
+    if (!url) throw std::invalid_argument("The environment's base URL is not a URL");
+    return *url;
+  }
+  const std::string& text = *hostBaseURL;
+  auto refuse = [&](const std::string& why) {
+    // Only printable ASCII of the given text is quoted, so the message stays one clean line.
+    std::string quoted;
+    for (char c : text.substr(0, 120)) quoted += (c >= 0x20 && c < 0x7F) ? c : '?';
+    throw std::invalid_argument("MorvikVerifyConfig baseURL \"" + quoted + "\" " + why);
+  };
+  auto url = foundation::URL::string(text);
+  if (!url || !url->scheme()) refuse("is not an absolute URL");
+  std::string scheme = *url->scheme();
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme != "https") refuse("must use https");
+  if (!url->host()) refuse("has no host");
+  if (url->user() || url->password()) refuse("must not carry a user name or password");
+  if (url->query() || url->fragment()) refuse("must not have a query or fragment");
+  std::string trimmed = url->absoluteString();
+  while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
+  auto cleaned = foundation::URL::string(trimmed);
+  if (!cleaned) refuse("is not an absolute URL");
+  return *cleaned;
 }
 
 std::optional<foundation::URL> APIManager::baseURL() const {
@@ -453,16 +582,11 @@ void APIManager::uploadMultipart(const std::string& url, std::array<ImagePart, 3
 
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  // Redirects are followed as the platform's URL session does by default: 301, 302 and 303 go on
-  // as a GET, 307 and 308 send the upload again. A request sent over HTTPS is never redirected to
-  // plain HTTP, where its key, token and images would travel in clear.
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
-  const bool secure =
-      url.size() >= 8 && std::equal(url.begin(), url.begin() + 8, "https://", [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == b;
-      });
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+  // Redirects are followed by Session::prepareRedirect, which keeps the key, the token and the
+  // person's images on this origin and refuses one that would turn the upload into a GET.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  transfer->origin = originOf(url.c_str());
+  transfer->resourceLimit = resourceTimeout;
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers.get());
   curl_easy_setopt(easy, CURLOPT_MIMEPOST, mime);
@@ -479,6 +603,8 @@ void APIManager::uploadMultipart(const std::string& url, std::array<ImagePart, 3
   if (!trustedPEM.empty()) {
     curl_blob blob{trustedPEM.data(), trustedPEM.size(), CURL_BLOB_COPY};
     curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+  } else {
+    trustAuthoritiesFromEnvironment(easy);
   }
 
   // The caller's closures move on to the main queue rather than being copied,
@@ -503,6 +629,10 @@ void APIManager::handleResponse(const TransferResult& result, const Success& suc
     return;
   }
   const int status = static_cast<int>(result.statusCode);
+  if (!result.redirectRefusal.empty()) {
+    fail(APIError::serverError(result.redirectRefusal).errorDescription());
+    return;
+  }
   if (result.bodyTooLarge) {
     foundation::print("Decoding error: the reply body exceeds " + std::to_string(kMaxReplyBodyBytes) +
                       " bytes");

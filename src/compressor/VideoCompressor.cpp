@@ -1,12 +1,27 @@
 #include "morvik/compressor/VideoCompressor.h"
 
 #include <morvik/platform/avf_asset.h>
+#include <sys/stat.h>
 
 #include "CompressionMath.h"
 
 namespace morvik {
 
 using namespace avf;
+
+namespace {
+
+// Both paths name one file (also through a hard link, a symbolic link or
+// another spelling of the path): writing the destination would replace the source.
+bool isSameFile(const foundation::URL& source, const foundation::URL& destination) {
+  if (!source.isFileURL() || !destination.isFileURL()) return false;
+  struct stat a {
+  }, b{};
+  return ::stat(source.path().c_str(), &a) == 0 && ::stat(destination.path().c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
 
 // Everything one compression needs, held by the closures of its passes.
 struct CompressionJob {
@@ -155,6 +170,10 @@ std::shared_ptr<Compression> VideoCompressor::compressVideo(
     job->completion(CompressionResult::onFailure(CompressionJob::error(title)));
     return std::make_shared<Compression>();
   };
+
+  if (isSameFile(source, destination)) {
+    return earlyFailure("The destination is the same file as the source");
+  }
 
   job->asset = AVURLAsset::make(source, nullptr);
   const auto videoTracks = job->asset->tracks(AVMediaType::video);

@@ -4,6 +4,8 @@
 #include <morvik/flow/MorvikVerify.h>
 #include <morvik/swiftui/MorvikVerifyView.h>
 
+#include "morvik/flow/MorvikVerifyInternal.h"
+
 namespace morvik {
 
 using swiftui::AnyView;
@@ -41,9 +43,8 @@ std::shared_ptr<MorvikVerifyView::Coordinator> MorvikVerifyView::makeCoordinator
 
 std::shared_ptr<uikit::UINavigationController> MorvikVerifyView::makeUIViewController(
     Context& context) const {
-  auto& sdk = MorvikVerify::shared();
-  sdk.setCurrentEmail(email);
-  sdk.setCompletionHandler(onResult);
+  MorvikVerify::Internal::setCurrentEmail(email);
+  MorvikVerify::Internal::setCompletionHandler(onResult);
 
   std::shared_ptr<uikit::UIViewController> root;
   if (verificationType == MorvikVerificationType::faceDetection) {
@@ -64,7 +65,10 @@ std::shared_ptr<uikit::UINavigationController> MorvikVerifyView::makeUIViewContr
         if (auto coordinator = weakCoordinator.lock()) coordinator->dismiss();
       });
 
-  auto navigation = std::make_shared<uikit::UINavigationController>(root);
+  // The cover tells the host of a flow taken away (its flag); the record
+  // serves the face road's one-upload rule and its overlay.
+  auto navigation =
+      std::make_shared<MorvikFlowNavigationController>(root, MorvikVerify::Internal::beginFlow(nullptr));
   if (context.coordinator) context.coordinator->navigationController = navigation;
   return navigation;
 }
@@ -75,7 +79,7 @@ void MorvikVerifyView::handleSwiftUIFaceCapture(const std::weak_ptr<IDCaptureVC>
                                                 const std::shared_ptr<uikit::UIImage>& image) {
   auto screen = captureVC.lock();
   if (!screen) return;
-  MorvikVerify::shared().handleFaceCapture(image, screen);
+  MorvikVerify::Internal::handleFaceCapture(image, screen);
 }
 
 // ---- Modifier and button ------------------------------------------------------------

@@ -2,6 +2,8 @@
 // outputs checked by ffprobe.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "compressor/CompressionMath.h"
@@ -144,6 +147,40 @@ class CompressorTest : public ::testing::Test {
   std::string out_;
 };
 
+std::string bytesOf(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Everything written to file descriptor 2 (the host's stderr) while it lives.
+class StderrCapture {
+ public:
+  StderrCapture() : file_(std::tmpfile()), saved_(::dup(2)) { ::dup2(::fileno(file_), 2); }
+  ~StderrCapture() {
+    restore();
+    std::fclose(file_);
+  }
+  std::string text() {
+    restore();
+    std::string out;
+    std::rewind(file_);
+    for (int c; (c = std::fgetc(file_)) != EOF;) out.push_back(static_cast<char>(c));
+    return out;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  std::FILE* file_;
+  int saved_;
+};
+
 // ----- The arithmetic -----------------------------------------------------------------------
 
 TEST(CompressionMathTest, OutputSizeFollowsTheBandsInSixteens) {
@@ -249,6 +286,76 @@ TEST_F(CompressorTest, MissingDestinationFolderIsAFailureWithTheWritersMessage) 
   ASSERT_EQ(last.kind(), Kind::onFailure);
   EXPECT_NE(last.error()->title().find("does not exist"), std::string::npos) << last.error()->title();
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(CompressorTest, ADestinationThatIsTheSourceIsRefusedBeforeAnythingIsRead) {
+  const std::string source = out("in.mov");
+  fs::copy_file(landscapeMov(), source);
+  const std::string original = bytesOf(source);
+  fs::create_hard_link(source, out("hard.mov"));
+  fs::create_symlink(source, out("soft.mov"));
+  for (const auto& destination :
+       {source, out_ + "/./in.mov", out_ + "//in.mov", out("hard.mov"), out("soft.mov")}) {
+    Compressing run;
+    run.start(source, destination);
+    const auto results = run.results();
+    ASSERT_EQ(results.size(), 2U) << destination;
+    ASSERT_EQ(results[1].kind(), Kind::onFailure) << destination;
+    EXPECT_EQ(results[1].error()->title(), "The destination is the same file as the source");
+    EXPECT_EQ(bytesOf(source), original) << destination;
+  }
+  EXPECT_EQ(leftovers().size(), 3U);  // the source and its two links
+}
+
+TEST_F(CompressorTest, TheMovieGetsTheModeOfANewFileUnderTheUmask) {
+  const auto source =
+      requireClip("small.mov", picture("160x120", "30") + kTone + "-t 1 -c:v libx264 -c:a aac");
+  for (const auto& [mask, mode] : {std::pair{022, 0644}, std::pair{027, 0640}, std::pair{077, 0600}}) {
+    const mode_t previous = ::umask(mask);
+    Compressing run;
+    run.start(source, out("result.mov"));
+    const auto last = run.finalResult();
+    ::umask(previous);
+    ASSERT_EQ(last.kind(), Kind::onSuccess);
+    struct stat st {};
+    ASSERT_EQ(::stat(out("result.mov").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, static_cast<mode_t>(mode)) << std::oct << mask;
+  }
+}
+
+TEST_F(CompressorTest, AHostThatEndsMidwayLeavesNothingInTheFolder) {
+  // 300 frames: the process ends while the movie is being written.
+  const auto source =
+      requireClip("ntsc.mov", picture("192x108", "30000/1001") + " -t 10 -c:v libx264 -b:v 1M");
+  // The child process runs this test anew, with a scratch folder of its own:
+  // it keeps the variable it inherits, so it writes into ours.
+  ::setenv("MORVIK_TEST_OUTPUT_FOLDER", out_.c_str(), 0);
+#if defined(__SANITIZE_THREAD__)
+  // It ends with the encoder's threads running, as such a host does: not a leak to report.
+  const std::string raceOptions = std::getenv("TSAN_OPTIONS") ? std::getenv("TSAN_OPTIONS") : "";
+  ::setenv("TSAN_OPTIONS", (raceOptions + ":report_thread_leaks=0").c_str(), 1);
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        VideoCompressor().compressVideo(
+            foundation::URL::fileURLWithPath(source),
+            foundation::URL::fileURLWithPath(std::string(std::getenv("MORVIK_TEST_OUTPUT_FOLDER")) +
+                                             "/result.mov"),
+            VideoQuality::medium, false, false, dispatch::DispatchQueue("test.progress"), nullptr,
+            [](const CompressionResult&) {});
+        std::exit(0);  // as a host returning from main while it runs
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::unsetenv("MORVIK_TEST_OUTPUT_FOLDER");
+  // No hidden file; the movie itself only when the compression ran to its end while the process ended.
+  EXPECT_EQ(leftovers("result.mov"), std::vector<std::string>{});
+  if (fs::exists(out("result.mov"))) {
+    EXPECT_TRUE(stream(probe(out("result.mov")), "video").is_object());
+  }
+#if defined(__SANITIZE_THREAD__)
+  ::setenv("TSAN_OPTIONS", raceOptions.c_str(), 1);
+#endif
 }
 
 TEST_F(CompressorTest, AWriterThatCannotBeMadeIsAnEarlyFailure) {
@@ -426,9 +533,14 @@ TEST_F(CompressorTest, DamagedSourcesReportFailureNeverSilenceOrSuccess) {
   const auto videoOnly = requireClip(
       "video-only.mov", picture("320x240", "30") + " -t 2 -c:v libx264 -b:v 2M -movflags +faststart");
   const auto size = fs::file_size(whole);
-  const std::string truncated = out("truncated.mov"), corrupt = out("corrupt.mov");
+  const std::string truncated = out("truncated.mov"), corrupt = out("corrupt.mov"),
+                    noIndex = out("no-index.mov");
   fs::copy_file(whole, truncated);
   fs::resize_file(truncated, size / 2);
+  // Its index at the end, cut off: "moov atom not found".
+  fs::copy_file(requireClip("index-last.mov", picture("320x240", "30") + " -t 2 -c:v libx264 -b:v 2M"),
+                noIndex);
+  fs::resize_file(noIndex, fs::file_size(noIndex) / 2);
   fs::copy_file(videoOnly, corrupt);
   {
     std::fstream f(corrupt, std::ios::in | std::ios::out | std::ios::binary);
@@ -439,7 +551,10 @@ TEST_F(CompressorTest, DamagedSourcesReportFailureNeverSilenceOrSuccess) {
       f.put(static_cast<char>(x >> 24));
     }
   }
-  for (const auto& source : {truncated, corrupt}) {
+  // The failure reaches the caller, and FFmpeg's own lines ("Invalid NAL unit
+  // size", "moov atom not found") stay off the host's stderr.
+  StderrCapture stderrText;
+  for (const auto& source : {truncated, corrupt, noIndex}) {
     Compressing run;
     run.start(source, out("result.mov"));
     const auto last = run.finalResult();
@@ -447,7 +562,8 @@ TEST_F(CompressorTest, DamagedSourcesReportFailureNeverSilenceOrSuccess) {
     EXPECT_FALSE(last.error()->title().empty());
     EXPECT_FALSE(fs::exists(out("result.mov")));
   }
-  EXPECT_EQ(leftovers().size(), 2U);
+  EXPECT_EQ(stderrText.text(), "");
+  EXPECT_EQ(leftovers().size(), 3U);
 }
 
 TEST_F(CompressorTest, AFullDiskIsAFailureWithTheWritersMessageAndNoFile) {

@@ -21,12 +21,25 @@ while IFS= read -r header; do
   fi
 done < <(find src/internal -name '*.h')
 
+# The SDK entry's installed header shows only what hosts call: the routines
+# that hand a host its outcome, the stored address and completion, Close and
+# the face road stay behind MorvikVerify::Internal, defined inside the library.
+internals='completeVerification|completeWithError|setCompletionHandler|completionHandler|currentEmail|'
+internals+='deliver|dismissVerification|finishCancelled|handleFaceCapture|handleReverify|'
+internals+='finishFaceVerification|finishWithFailure|config\(\)|MorvikFlowRecord|class MorvikVerify::Internal'
+entry=("$include/morvik/flow/MorvikVerify.h" "$include/morvik/flow/MorvikTypes.h")
+if leaks=$(grep -nE -- "\b($internals)" "${entry[@]}" | grep -vE ':[0-9]+: *//'); then
+  echo "boundary: installed headers name internal routines of the SDK entry:"
+  head -n 5 <<<"$leaks"
+  status=1
+fi
+
 exported=$(nm -D --defined-only "$lib" | c++filt)
 # Internal names may appear only inside library templates instantiated for an
 # internal lambda (std::thread's state for a worker thread, say); never as a
 # function or object of their own.
 own=$(grep -v -E ' [A-Za-z] (typeinfo|typeinfo name|vtable) for std::' <<<"$exported" || true)
-for pattern in 'ForTesting' 'morvik::APIManager::' 'morvik::AuthServices::' 'morvik::decodeJSON<morvik::Response>'; do
+for pattern in 'ForTesting' 'morvik::MorvikVerify::Internal::' 'morvik::MorvikFlow' 'morvik::APIManager::' 'morvik::AuthServices::' 'foundation::CodingKeys<morvik::Response>'; do
   if grep -F -- "$pattern" <<<"$own" >/dev/null; then
     echo "boundary: libmorvik_verify.so exports $pattern:"
     grep -F -- "$pattern" <<<"$own" | head -n 3

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
 #include <morvik/api/APIManager.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/support/LoadingOverlay.h>
 
 #include <string>
 #include <vector>
@@ -98,7 +100,7 @@ class DeclarativeTest : public ::testing::Test {
     window.reset();
     scene.reset();
     settle();
-    MorvikVerify::shared().setCompletionHandler(nullptr);
+    MorvikVerify::Internal::setCompletionHandler(nullptr);
     auto& api = morvik::APIManager::shared();
     api.setTrustedCertificateForTesting("");
     dispatch::clock::useRealClock();
@@ -298,7 +300,7 @@ TEST_F(DeclarativeTest, EveryWayOutDeliversOneResultAndLowersTheFlag) {
     view.presented.set(true);
     settle();
     ASSERT_TRUE(flow()) << window->recursiveDescription();
-    EXPECT_EQ(MorvikVerify::shared().currentEmail(), row.email);
+    EXPECT_EQ(MorvikVerify::Internal::currentEmail(), row.email);
 
     if (row.how == "close") {
       tapClose();
@@ -323,22 +325,60 @@ TEST_F(DeclarativeTest, EveryWayOutDeliversOneResultAndLowersTheFlag) {
   }
 }
 
+// The declarative face road sends one upload however many photos the screen
+// takes meanwhile; a cover the host lowers during the upload takes the
+// overlay with it, and the late reply adds nothing (no result, as for any
+// cover the host lowers).
+TEST_F(DeclarativeTest, FaceRoadUploadsOncePerPhotoAndDropsItsOverlayWithTheCover) {
+  auto overlayShown = [] { return morvik::LoadingOverlay::shared()->superview() != nullptr; };
+  for (bool lowered : {false, true}) {
+    SCOPED_TRACE(lowered ? "cover lowered during the upload" : "reply awaited");
+    journal->events.clear();
+    server.clearRequests();
+    auto reply = ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply));
+    reply.delay = std::chrono::milliseconds(lowered ? 1500 : 400);
+    server.setDefaultReply(reply);
+    show(ModifierHost(Kind::faceDetection, journal, "ada@example.com"));
+    auto& view = rootOf<ModifierHost>();
+    view.presented.set(true);
+    settle();
+    deliverPhoto(selfie());
+    ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    settle();
+    EXPECT_TRUE(overlayShown());
+    for (int more = 0; more < 3; ++more) deliverPhoto(selfie());
+    if (lowered) {
+      view.presented.set(false);
+      settle();
+      EXPECT_FALSE(overlayShown());
+      dispatch::MainLoop::runUntil([] { return false; }, 1.7);
+      settle();
+      EXPECT_TRUE(journal->events.empty());
+    } else {
+      ASSERT_TRUE(await([&] { return !journal->events.empty(); }));
+      EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:verified", "onResult"}));
+    }
+    EXPECT_FALSE(overlayShown());
+    EXPECT_EQ(server.requestCount(), 1u);
+  }
+}
+
 TEST_F(DeclarativeTest, FlowIsBuiltFromTheValuesItWasShownWith) {
   // An earlier presentation's address is replaced, by nil too.
-  MorvikVerify::shared().setCurrentEmail("earlier@example.com");
+  MorvikVerify::Internal::setCurrentEmail("earlier@example.com");
   show(ModifierHost(Kind::documentScan, journal, std::nullopt));
   auto& view = rootOf<ModifierHost>();
   view.presented.set(true);
   settle();
   ASSERT_TRUE(flow());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
   auto shown = flow();
 
   // Later changes to the view's fields reach nothing in the running flow.
   view.email.set("later@example.com");
   settle();
   EXPECT_EQ(flow(), shown);
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
 
   // The host lowering its flag removes the cover without a result.
   view.presented.set(false);
@@ -382,11 +422,11 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   // completion, and the cover keeps the flow built from the first.
   show(AutoHost());
   ASSERT_TRUE(faceScreen());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
   manager->startDocumentScan(std::nullopt, journal->handler("second"));
   settle();
   EXPECT_TRUE(faceScreen());
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
 
   tapClose();
   EXPECT_EQ(firstCalls, 0);
@@ -408,11 +448,11 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   EXPECT_EQ(manager->email, std::nullopt);
 
   // A document scan with no address builds its view with none.
-  MorvikVerify::shared().setCurrentEmail("stale@example.com");
+  MorvikVerify::Internal::setCurrentEmail("stale@example.com");
   manager->startDocumentScan(std::nullopt, journal->handler("doc"));
   settle();
   ASSERT_TRUE(std::dynamic_pointer_cast<morvik::IDScanStepsVC>(flowRoot()));
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), std::nullopt);
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), std::nullopt);
 
   // The host lowering the flag removes the cover; the result and the
   // completion stay as they were.
@@ -423,7 +463,8 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   EXPECT_FALSE(host->presentedViewController());
   EXPECT_TRUE(published.empty());
   EXPECT_TRUE(journal->events.empty());
-  MorvikVerify::completeVerification(std::nullopt);  // a late outcome still finds the stored completion
+  MorvikVerify::Internal::completeVerification(
+      std::nullopt);  // a late outcome still finds the stored completion
   settle();
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "doc"}));
 }
@@ -495,7 +536,7 @@ TEST_F(ExampleViewTest, StatusLineFollowsEachFinishedVerification) {
   // A negative result without an error leaves the line as it was.
   ASSERT_TRUE(driver::tapButton(root, "Document Scan"));
   settle();
-  MorvikVerify::completeVerification(std::nullopt);
+  MorvikVerify::Internal::completeVerification(std::nullopt);
   settle();
   EXPECT_FALSE(host->presentedViewController());
   EXPECT_EQ(status(), "Document Verified");
@@ -522,7 +563,7 @@ TEST_F(ExampleViewTest, HostReleasedWhileItsCoverIsUp) {
   settle();
   // The flow's outcome still arrives: nothing of the released screen is
   // touched, and nothing crashes.
-  MorvikVerify::completeWithError(morvik::MorvikVerifyError::verificationFailed("late"));
+  MorvikVerify::Internal::completeWithError(morvik::MorvikVerifyError::verificationFailed("late"));
   settle();
   EXPECT_FALSE(MorvikVerifyManager::shared()->isPresented.get());
   EXPECT_TRUE(weak.expired());

@@ -25,6 +25,7 @@ IDStepPreviewVC::IDStepPreviewVC(std::shared_ptr<uikit::UIImage> image, std::str
       docNameLabel_(std::make_shared<uikit::UILabel>()),
       imageContainer_(std::make_shared<uikit::UIView>()),
       imageView_(std::make_shared<uikit::UIImageView>()),
+      scrollView_(std::make_shared<uikit::UIScrollView>()),
       retakeButton_(std::make_shared<UIButton>(UIButton::ButtonType::system)),
       acceptButton_(std::make_shared<UIButton>(UIButton::ButtonType::system)) {}
 
@@ -91,16 +92,26 @@ void IDStepPreviewVC::setupContent() {
   column->setAxis(uikit::NSLayoutConstraintAxis::vertical);
   column->setSpacing(8);
   column->setTranslatesAutoresizingMaskIntoConstraints(false);
-  root->addSubview(column);
+  // The column scrolls in the room between the top bar and the buttons, so on
+  // a short screen the image frame never runs under them. Its bottom is tied
+  // to the buttons in setupButtons.
+  scrollView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+  root->addSubview(scrollView_);
+  scrollView_->addSubview(column);
 
   NSLayoutConstraint::activate({
       imageView_->topAnchor().constraintEqualTo(imageContainer_->topAnchor(), 8),
       imageView_->leadingAnchor().constraintEqualTo(imageContainer_->leadingAnchor(), 8),
       imageView_->trailingAnchor().constraintEqualTo(imageContainer_->trailingAnchor(), -8),
       imageView_->bottomAnchor().constraintEqualTo(imageContainer_->bottomAnchor(), -8),
-      column->topAnchor().constraintEqualTo(topBar_->bottomAnchor(), 8),
-      column->leadingAnchor().constraintEqualTo(root->leadingAnchor(), 16),
-      column->trailingAnchor().constraintEqualTo(root->trailingAnchor(), -16),
+      scrollView_->topAnchor().constraintEqualTo(topBar_->bottomAnchor(), 8),
+      scrollView_->leadingAnchor().constraintEqualTo(root->leadingAnchor()),
+      scrollView_->trailingAnchor().constraintEqualTo(root->trailingAnchor()),
+      column->topAnchor().constraintEqualTo(scrollView_->topAnchor()),
+      column->leadingAnchor().constraintEqualTo(scrollView_->leadingAnchor(), 16),
+      column->trailingAnchor().constraintEqualTo(scrollView_->trailingAnchor(), -16),
+      column->bottomAnchor().constraintEqualTo(scrollView_->bottomAnchor()),
+      column->widthAnchor().constraintEqualTo(scrollView_->widthAnchor(), 1, -32),
       imageContainer_->heightAnchor().constraintEqualTo(root->heightAnchor(), 0.5, 0),
   });
 }
@@ -136,6 +147,7 @@ void IDStepPreviewVC::setupButtons() {
       row->leadingAnchor().constraintEqualTo(root->leadingAnchor(), 16),
       row->trailingAnchor().constraintEqualTo(root->trailingAnchor(), -16),
       row->bottomAnchor().constraintEqualTo(root->safeAreaLayoutGuide()->bottomAnchor(), -16),
+      scrollView_->bottomAnchor().constraintEqualTo(row->topAnchor(), -8),
   });
 }
 

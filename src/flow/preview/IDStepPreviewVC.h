@@ -38,6 +38,8 @@ class IDStepPreviewVC : public uikit::UIViewController {
   const std::shared_ptr<uikit::UILabel>& docNameLabel() const { return docNameLabel_; }
   const std::shared_ptr<uikit::UIView>& imageContainer() const { return imageContainer_; }
   const std::shared_ptr<uikit::UIImageView>& imageView() const { return imageView_; }
+  // Holds the titles and the image frame; scrolls when they do not fit.
+  const std::shared_ptr<uikit::UIScrollView>& scrollView() const { return scrollView_; }
   const std::shared_ptr<uikit::UIButton>& retakeButton() const { return retakeButton_; }
   const std::shared_ptr<uikit::UIButton>& acceptButton() const { return acceptButton_; }
 
@@ -59,6 +61,7 @@ class IDStepPreviewVC : public uikit::UIViewController {
   const std::shared_ptr<uikit::UILabel> docNameLabel_;
   const std::shared_ptr<uikit::UIView> imageContainer_;
   const std::shared_ptr<uikit::UIImageView> imageView_;
+  const std::shared_ptr<uikit::UIScrollView> scrollView_;
   const std::shared_ptr<uikit::UIButton> retakeButton_;
   const std::shared_ptr<uikit::UIButton> acceptButton_;
 };

@@ -1,6 +1,6 @@
 #include "flow/result/VerifiedScreen.h"
 
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 
 #include <cstdint>
 
@@ -32,6 +32,17 @@ std::optional<std::string> percentage(const std::optional<std::int64_t>& value) 
 }
 
 }  // namespace
+
+std::string boundedDisplayText(std::string_view text, std::size_t maxCharacters) {
+  // Cut before the lead byte of character maxCharacters + 1, so no UTF-8
+  // sequence is split.
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (characters++ == maxCharacters) return std::string(text.substr(0, i)) + "\xE2\x80\xA6";  // "…"
+  }
+  return std::string(text);
+}
 
 VerifiedScreen::VerifiedScreen()
     : scrollView_(std::make_shared<uikit::UIScrollView>()),
@@ -163,7 +174,7 @@ void VerifiedScreen::addRow(const std::string& title, const std::optional<std::s
   titleLabel->setTranslatesAutoresizingMaskIntoConstraints(false);
 
   auto valueLabel = std::make_shared<uikit::UILabel>();
-  valueLabel->setText(*value);
+  valueLabel->setText(boundedDisplayText(*value));
   valueLabel->setFont(UIFont::systemFont(16, UIFont::Weight::regular));
   valueLabel->setTextColor(UIColor::label());
   valueLabel->setNumberOfLines(0);
@@ -211,7 +222,7 @@ void VerifiedScreen::onDone(const uikit::UIControl& sender) {
 }
 
 void VerifiedScreen::onDoneButtonTapped() {
-  MorvikVerify::completeVerification(verificationData);
+  MorvikVerify::Internal::completeVerification(verificationData);
   if (auto navigation = navigationController()) navigation->dismiss(true);
 }
 

@@ -14,11 +14,21 @@
 #include <morvik/platform/foundation/Bundle.h>
 #include <morvik/platform/uikit.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace morvik {
+
+// Server text shown in a label (a result row, an alert) is cut to this many
+// characters and ended with "…": a label lays out and renders all it holds,
+// and a reply may carry megabytes in one field.
+inline constexpr std::size_t kMaxShownCharacters = 300;
+// `text` when it has at most `maxCharacters` characters (code points);
+// otherwise its first `maxCharacters` and "…".
+std::string boundedDisplayText(std::string_view text, std::size_t maxCharacters = kMaxShownCharacters);
 
 class VerifiedScreen : public uikit::UIViewController {
  public:

@@ -161,6 +161,7 @@ IDScanStepsVC::IDScanStepsVC(IDDocumentType documentType)
     : documentType_(documentType),
       steps_(morvik::steps(documentType)),
       stepStatuses_(steps_.size(), StepStatus::pending),
+      scrollView_(std::make_shared<uikit::UIScrollView>()),
       titleLabel_(std::make_shared<uikit::UILabel>()),
       docTypeButton_(makeSystemButton()),
       stepsStack_(std::make_shared<UIStackView>()),
@@ -171,7 +172,7 @@ IDScanStepsVC::IDScanStepsVC(IDDocumentType documentType)
       startButton_(makeSystemButton()),
       capturedImages_(steps_.size()) {}
 
-IDScanStepsVC::~IDScanStepsVC() = default;
+IDScanStepsVC::~IDScanStepsVC() { abandonUpload(); }
 
 std::shared_ptr<IDScanStepsVC> IDScanStepsVC::self() {
   return std::static_pointer_cast<IDScanStepsVC>(shared_from_this());
@@ -201,6 +202,19 @@ void IDScanStepsVC::viewWillAppear(bool animated) {
   }
   updateStepTitle();
   refreshStepCards();
+}
+
+void IDScanStepsVC::viewWillDisappear(bool animated) {
+  UIViewController::viewWillDisappear(animated);
+  // Only the flow's dismissal takes the list away during an upload (the
+  // overlay keeps the person from leaving it); the reply would find nothing
+  // to show, so the overlay must not wait for it.
+  for (std::shared_ptr<const UIViewController> c = shared_from_this(); c; c = c->parent()) {
+    if (c->isBeingDismissed()) {
+      abandonUpload();
+      return;
+    }
+  }
 }
 
 std::shared_ptr<uikit::UILabel> IDScanStepsVC::makeSectionLabel(const std::string& text) const {
@@ -275,6 +289,9 @@ void IDScanStepsVC::setupUI() {
   auto spacer = std::make_shared<uikit::UIView>();
   spacer->setContentHuggingPriority(250, NSLayoutConstraintAxis::vertical);
   spacer->setContentCompressionResistancePriority(250, NSLayoutConstraintAxis::vertical);
+  // Never less than nothing: on a short screen the column grows and scrolls
+  // rather than the buttons sliding up over the cards.
+  spacer->heightAnchor().constraintGreaterThanOrEqualToConstant(0)->setActive(true);
 
   auto column = std::make_shared<UIStackView>(
       std::vector<std::shared_ptr<uikit::UIView>>{heading, makeSectionLabel("Document type"), docTypeButton_,
@@ -282,13 +299,27 @@ void IDScanStepsVC::setupUI() {
   column->setAxis(NSLayoutConstraintAxis::vertical);
   column->setSpacing(16);
   column->setTranslatesAutoresizingMaskIntoConstraints(false);
-  root->addSubview(column);
+  // The column scrolls where the safe area is shorter than it (small phones,
+  // landscape); where it fits, it fills the safe area as before, the spacer
+  // keeping the buttons at the bottom.
+  scrollView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+  root->addSubview(scrollView_);
+  scrollView_->addSubview(column);
   const auto& safeArea = root->safeAreaLayoutGuide();
+  auto fill = column->heightAnchor().constraintEqualTo(scrollView_->heightAnchor(), 1, -32);
+  fill->setPriority(uikit::UILayoutPriority::defaultLow);
   NSLayoutConstraint::activate({
-      column->topAnchor().constraintEqualTo(safeArea->topAnchor(), 16),
-      column->leadingAnchor().constraintEqualTo(root->leadingAnchor(), 16),
-      column->trailingAnchor().constraintEqualTo(root->trailingAnchor(), -16),
-      column->bottomAnchor().constraintEqualTo(safeArea->bottomAnchor(), -16),
+      scrollView_->topAnchor().constraintEqualTo(safeArea->topAnchor()),
+      scrollView_->leadingAnchor().constraintEqualTo(root->leadingAnchor()),
+      scrollView_->trailingAnchor().constraintEqualTo(root->trailingAnchor()),
+      scrollView_->bottomAnchor().constraintEqualTo(safeArea->bottomAnchor()),
+      column->topAnchor().constraintEqualTo(scrollView_->topAnchor(), 16),
+      column->leadingAnchor().constraintEqualTo(scrollView_->leadingAnchor(), 16),
+      column->trailingAnchor().constraintEqualTo(scrollView_->trailingAnchor(), -16),
+      column->bottomAnchor().constraintEqualTo(scrollView_->bottomAnchor(), -16),
+      column->widthAnchor().constraintEqualTo(scrollView_->widthAnchor(), 1, -32),
+      column->heightAnchor().constraintGreaterThanOrEqualTo(scrollView_->heightAnchor(), 1, -32),
+      fill,
   });
 
   updateButtons();

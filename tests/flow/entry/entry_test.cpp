@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
 #include <morvik/api/APIManager.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/support/LoadingOverlay.h>
 
+#include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/ApiTestSupport.h"
@@ -20,8 +25,9 @@
 namespace morvik {
 struct MorvikVerifyTestAccess {
   static void unconfigure() {
-    std::lock_guard lock(MorvikVerify::shared().mutex_);
-    MorvikVerify::shared().config_.reset();
+    auto& state = *MorvikVerify::shared().state_;
+    std::lock_guard lock(state.mutex);
+    state.config.reset();
   }
 };
 }  // namespace morvik
@@ -119,6 +125,18 @@ class EntryTest : public ::testing::Test {
     settle();
   }
 
+  static bool overlayShown() { return morvik::LoadingOverlay::shared()->superview() != nullptr; }
+  void replyAfter(int milliseconds) {
+    auto reply = ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply));
+    reply.delay = std::chrono::milliseconds(milliseconds);
+    server.setDefaultReply(reply);
+  }
+  void restart() {
+    journal->events.clear();
+    journal->results.clear();
+    server.clearRequests();
+  }
+
   LoopbackServer server{LoopbackServer::Scheme::https};
   std::shared_ptr<uikit::UIWindowScene> scene;
   std::shared_ptr<uikit::UIWindow> window;
@@ -155,6 +173,19 @@ TEST_F(EntryTest, ConfigureReplacesKeyAndEndpointAndKeepsTheColour) {
     EXPECT_EQ(MorvikVerify::shared().currentConfig()->environment(), environment);
     EXPECT_TRUE(MorvikVerify::shared().currentConfig()->primaryColor() == colour);
   }
+  // A value outside the enumeration is refused; the last configuration stays.
+  const std::string kept = "key-" + rows[2].second;
+  EXPECT_THROW(MorvikVerify::configure(MorvikVerifyConfig("bad", static_cast<MorvikEnvironment>(7), colour)),
+               std::invalid_argument);
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), kept);
+  EXPECT_EQ(morvik::APIManager::shared().apiKey(), kept);
+  // From another thread it runs on the main queue.
+  std::thread([&] {
+    MorvikVerify::configure(MorvikVerifyConfig("from-a-thread", MorvikEnvironment::staging, colour));
+  }).join();
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), kept);
+  settle();
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), "from-a-thread");
 }
 
 // The face road's outcomes, one row per kind of reply.
@@ -353,7 +384,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   modal->setModalPresentationStyle(uikit::UIModalPresentationStyle::fullScreen);
   host->present(modal, false);
   settle();
-  EXPECT_EQ(MorvikVerify::topViewController(), second);
+  EXPECT_EQ(MorvikVerify::Internal::topViewController(), second);
 
   // A static start presents from there, with a Close item on the first screen.
   MorvikVerify::startFaceDetection("ada@example.com", journal->handler("completion"));
@@ -369,7 +400,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   ASSERT_TRUE(screen->navigationItem().leftBarButtonItem);
   EXPECT_EQ(screen->navigationItem().leftBarButtonItem->systemItem(),
             uikit::UIBarButtonItem::SystemItem::close);
-  EXPECT_EQ(MorvikVerify::shared().currentEmail(), "ada@example.com");
+  EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "ada@example.com");
 
   // Close dismisses from the first window's root: the host's own modal goes too.
   ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
@@ -381,34 +412,186 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
   auto keyWithoutRoot = scene->makeWindow();
   scene->windows();  // host's window stays first
   keyWithoutRoot->makeKeyAndVisible();
-  EXPECT_FALSE(MorvikVerify::topViewController());
+  EXPECT_FALSE(MorvikVerify::Internal::topViewController());
 }
 
 TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
-  startFace("ada@example.com");
-  MorvikVerify::completeVerification(std::nullopt);
+  MorvikVerify::Internal::setCompletionHandler(journal->handler("completion"));
+  MorvikVerify::Internal::completeVerification(std::nullopt);
   ASSERT_TRUE(awaitEvents(2));
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "completion"}));
   EXPECT_FALSE(journal->results.at(0).isVerified());
   EXPECT_FALSE(journal->results.at(0).error());
 
-  MorvikVerify::completeVerification(morvik::DocumentVerificationData{});
+  MorvikVerify::Internal::completeVerification(morvik::DocumentVerificationData{});
   ASSERT_TRUE(awaitEvents(4));
   EXPECT_TRUE(journal->results.at(1).isVerified());
 
   // The delegate is held weakly: once the host lets go it hears nothing.
   auto completion = journal->handler("completion");
   std::vector<std::string> after;
-  MorvikVerify::shared().setCompletionHandler(
+  MorvikVerify::Internal::setCompletionHandler(
       [&](const MorvikVerificationResult& r) { after.push_back(describe(r)); });
   std::weak_ptr<Journal> weak = journal;
   auto keep = std::move(journal);
   keep.reset();
   EXPECT_TRUE(weak.expired());
-  MorvikVerify::completeWithError(MorvikVerifyError::verificationFailed("x"));
+  MorvikVerify::Internal::completeWithError(MorvikVerifyError::verificationFailed("x"));
   settle();
   EXPECT_EQ(after, (std::vector<std::string>{"Verification failed: x"}));
   journal = std::make_shared<Journal>();
+}
+
+// One photo, one upload: photos the screen takes while the reply is awaited
+// are dropped; the overlay is up exactly as long as the upload runs.
+TEST_F(EntryTest, FaceRoadUploadsOnePhotoUnderItsOverlay) {
+  for (bool verdict : {true, false}) {
+    SCOPED_TRACE(verdict ? "verdict" : "refusal");
+    restart();
+    auto reply =
+        ScriptedReply::json(verdict ? 200 : 500, verdict ? std::string(morvik::samples::kFullVerdictReply)
+                                                         : R"({"message": "No match"})");
+    reply.delay = std::chrono::milliseconds(400);
+    server.setDefaultReply(reply);
+    startFace("ada@example.com");
+    EXPECT_FALSE(overlayShown());
+    deliverPhoto(selfie());
+    settle();
+    EXPECT_TRUE(overlayShown());
+    ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    EXPECT_TRUE(faceScreen()->isCapturePaused) << "the camera takes no further photo";
+    for (int more = 0; more < 3; ++more) deliverPhoto(selfie());
+    settle();
+    ASSERT_TRUE(awaitEvents(2));
+    EXPECT_EQ(journal->events,
+              (std::vector<std::string>{verdict ? "delegate:verified" : "delegate:failed", "completion"}));
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_FALSE(overlayShown());
+    EXPECT_FALSE(host->presentedViewController());
+  }
+}
+
+// A flow the host takes away (in code, or with its window) reports
+// userCancelled once and drops its overlay at once; the late reply adds
+// nothing.
+TEST_F(EntryTest, AFlowTakenAwayReportsCancelOnce) {
+  enum class How { dismissBeforePhoto, dismissWhileUploading, windowGoneWhileUploading };
+  for (How how : {How::dismissBeforePhoto, How::dismissWhileUploading, How::windowGoneWhileUploading}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    restart();
+    replyAfter(1500);
+    startFace("ada@example.com");
+    const bool uploading = how != How::dismissBeforePhoto;
+    if (uploading) {
+      deliverPhoto(selfie());
+      ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+      settle();
+      ASSERT_TRUE(overlayShown());
+    }
+    if (how == How::windowGoneWhileUploading) {
+      uikit::UIApplication::shared().disconnect(scene);
+      host.reset();
+      window.reset();
+      scene.reset();
+    } else {
+      host->dismiss(true);
+    }
+    settle();
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+    EXPECT_EQ(describe(journal->results.at(0)), "User cancelled the verification process.");
+    EXPECT_FALSE(overlayShown());
+    if (uploading) {
+      dispatch::MainLoop::runUntil([] { return false; }, 1.7);
+      settle();
+    }
+    EXPECT_EQ(journal->events.size(), 2u);
+  }
+}
+
+// A start while a flow is shown is refused at once and the shown flow goes
+// on, also when eight threads start together (one flow, seven refusals, all
+// answered on the main thread).
+TEST_F(EntryTest, AStartWhileAFlowIsShownIsRefused) {
+  const std::string busy = "Verification failed: A verification is already in progress";
+  for (int threads : {0, 8}) {
+    SCOPED_TRACE(threads);
+    restart();
+    std::mutex mutex;
+    std::vector<std::string> answers;
+    auto record = [&](const MorvikVerificationResult& result) {
+      std::lock_guard lock(mutex);
+      answers.push_back((dispatch::isMainThread() ? "" : "off-main:") + describe(result));
+    };
+    if (threads == 0) {
+      MorvikVerify::startFaceDetection("first@example.com", journal->handler("completion"));
+      settle();
+      MorvikVerify::startFaceDetection("second@example.com", record);
+      morvik::presentMorvikDocumentScan(*host, "third@example.com", record);
+      EXPECT_EQ(answers, (std::vector<std::string>{busy, busy}));
+      EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "first@example.com");
+    } else {
+      std::vector<std::thread> starters;
+      for (int t = 0; t < threads; ++t) {
+        starters.emplace_back([&] { MorvikVerify::startFaceDetection("t@example.com", record); });
+      }
+      for (auto& starter : starters) starter.join();
+      settle();
+      EXPECT_EQ(answers, std::vector<std::string>(threads - 1, busy));
+    }
+    ASSERT_TRUE(faceScreen());
+    EXPECT_FALSE(flow()->presentedViewController()) << "one flow, nothing stacked on it";
+    tapClose();
+    EXPECT_FALSE(host->presentedViewController());
+    // One answer per start: the accepted one hears of the Close.
+    const std::string cancelled = "User cancelled the verification process.";
+    if (threads == 0) {
+      EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+      EXPECT_EQ(answers.size(), 2u);
+    } else {
+      EXPECT_EQ(answers.size(), static_cast<std::size_t>(threads));
+      EXPECT_EQ(answers.back(), cancelled);
+    }
+  }
+}
+
+// A per-controller start from a controller that is already presenting
+// presents from the top of what it presents.
+TEST_F(EntryTest, AStartFromAPresentingControllerPresentsOnTop) {
+  auto modal = std::make_shared<uikit::UIViewController>();
+  modal->setModalPresentationStyle(uikit::UIModalPresentationStyle::fullScreen);
+  host->present(modal, false);
+  settle();
+  morvik::presentMorvikFaceDetection(*host, "ada@example.com", journal->handler("completion"));
+  settle();
+  auto navigation =
+      std::dynamic_pointer_cast<uikit::UINavigationController>(modal->presentedViewController());
+  ASSERT_TRUE(navigation);
+  auto screen = navigation->viewControllers().at(0);
+  ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
+  settle();
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+}
+
+// Close takes the flow away wherever it was presented from, and reports it.
+TEST_F(EntryTest, CloseWorksFromAnyWindow) {
+  for (bool firstWindowHasRoot : {false, true}) {
+    SCOPED_TRACE(firstWindowHasRoot ? "flow in a second window" : "first window without a root");
+    restart();
+    auto other = uikit::UIApplication::shared().connectWindowScene();
+    uikit::UIApplication::shared().disconnect(scene);
+    scene = other;
+    window = scene->makeWindow();
+    if (firstWindowHasRoot) window->setRootViewController(std::make_shared<uikit::UIViewController>());
+    auto second = scene->makeWindow();
+    host = std::make_shared<uikit::UIViewController>();
+    second->setRootViewController(host);
+    second->makeKeyAndVisible();
+    settle();
+    startFace("ada@example.com");
+    tapClose();
+    EXPECT_FALSE(host->presentedViewController());
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+  }
 }
 
 // The document road from the static start to the result screen's Done.

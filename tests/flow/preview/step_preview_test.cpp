@@ -5,6 +5,7 @@
 #include <morvik/platform/uikit.h>
 
 #include "flow/preview/IDStepPreviewVC.h"
+#include "flow/steps/ScreenFit.h"
 
 namespace {
 
@@ -132,6 +133,40 @@ TEST_F(StepPreviewTest, AStepWithoutAnImageShowsAnEmptyFrame) {
   EXPECT_FALSE(preview->imageContainer()->isHidden());
   EXPECT_GT(preview->imageContainer()->frame().height(), 0);
   EXPECT_EQ(preview->stepNameLabel()->text(), "Back of Document");
+}
+
+// The image frame is half the screen high: on short screens and in landscape
+// the titles and the frame scroll above the buttons, never under them.
+TEST_F(StepPreviewTest, TheContentCanBeReachedAndNeverRunsUnderTheButtons) {
+  const uikit::CGSize sizes[] = {{320, 568}, {375, 667}, {568, 320}, {844, 390}, {390, 844}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(int(size.width)) + "x" + std::to_string(int(size.height)));
+    uikit::UIScreen::main().setBounds({{0, 0}, size});
+    show(nullptr);
+    const auto safe = screenfit::safeArea(*window);
+    const std::shared_ptr<uikit::UIView> buttons[] = {preview->retakeButton(), preview->acceptButton()};
+    const std::shared_ptr<uikit::UIView> content[] = {preview->titleLabel(), preview->stepNameLabel(),
+                                                      preview->docNameLabel(), preview->imageContainer()};
+    for (const auto& view : content) {
+      for (const bool bottom : {false, true}) {
+        screenfit::scrollTo(*view, bottom);
+        const auto full = view->convert(view->bounds(), window.get());
+        const auto seen = screenfit::visibleRect(*view, *window);
+        EXPECT_TRUE(safe.contains(seen)) << view->className();
+        EXPECT_NEAR(bottom ? seen.maxY() : seen.minY(), bottom ? full.maxY() : full.minY(), 1e-6)
+            << view->className() << (bottom ? " bottom" : " top") << " out of reach";
+        for (const auto& button : buttons) {
+          EXPECT_TRUE(safe.contains(screenfit::visibleRect(*button, *window)));
+          EXPECT_TRUE(seen.intersection(screenfit::visibleRect(*button, *window)).isEmpty())
+              << view->className() << " under a button";
+        }
+      }
+    }
+    uikit::UIApplication::shared().disconnect(scene);
+    scene.reset();
+    settle();
+  }
+  uikit::UIScreen::main().setBounds({{0, 0}, {390, 844}});
 }
 
 }  // namespace

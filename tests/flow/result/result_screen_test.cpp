@@ -2,7 +2,7 @@
 // and what Done hands over.
 #include <gtest/gtest.h>
 #include <morvik/api/models/JSONCoding.h>
-#include <morvik/flow/MorvikVerify.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
 
@@ -33,7 +33,7 @@ class ResultScreenTest : public ::testing::Test {
     settle();
   }
   void TearDown() override {
-    morvik::MorvikVerify::shared().setCompletionHandler(nullptr);
+    morvik::MorvikVerify::Internal::setCompletionHandler(nullptr);
     uikit::UIApplication::shared().disconnect(scene);
     settle();
     dispatch::clock::useRealClock();
@@ -168,6 +168,10 @@ TEST_F(ResultScreenTest, MissingAndEdgeValues) {
   };
   DocumentVerificationData onlyRequest;
   onlyRequest.requestId = 1042;
+  std::string longName;
+  for (int i = 0; i < 100'000; ++i) longName += "\xC3\x89";  // "É", two bytes each
+  std::string cutName;
+  for (int i = 0; i < 300; ++i) cutName += "\xC3\x89";
   const Case cases[] = {
       {"no record", std::nullopt, {"spacer 8", "# No Data"}},
       {"request id only",
@@ -187,6 +191,14 @@ TEST_F(ResultScreenTest, MissingAndEdgeValues) {
          r.document->ssn = "123";
        }),
        {"spacer 8", "# Document Information", "First Name:  ", "spacer 20", "[Done]"}},
+      {"a name of megabytes is cut, one of 300 characters is not",
+       with([&](DiveResponse& r) {
+         r.document = morvik::Document{};
+         r.document->fullName = longName;
+         r.document->familyName = cutName;
+       }),
+       {"spacer 8", "# Document Information", "Full Name: " + cutName + "\xE2\x80\xA6",
+        "Family Name: " + cutName, "spacer 20", "[Done]"}},
       {"false, zero and negative",
        with([](DiveResponse& r) {
          r.documentVerificationResult = morvik::DocumentVerificationResult{};
@@ -242,7 +254,7 @@ TEST_F(ResultScreenTest, LongValuesWrapAndTheCardGrowsWithThem) {
 TEST_F(ResultScreenTest, DoneHandsOverTheRecordOfThatMomentAfterDismissing) {
   std::vector<morvik::MorvikVerificationResult> results;
   bool dismissalRequestedFirst = false;
-  morvik::MorvikVerify::shared().setCompletionHandler([&](const morvik::MorvikVerificationResult& r) {
+  morvik::MorvikVerify::Internal::setCompletionHandler([&](const morvik::MorvikVerificationResult& r) {
     dismissalRequestedFirst = nav->isBeingDismissed() || !root->presentedViewController();
     results.push_back(r);
   });
@@ -263,6 +275,23 @@ TEST_F(ResultScreenTest, DoneHandsOverTheRecordOfThatMomentAfterDismissing) {
   EXPECT_TRUE(results[0].isVerified());
   ASSERT_TRUE(results[0].documentData());
   EXPECT_EQ(results[0].documentData()->requestId, 2);
+  EXPECT_FALSE(results[0].error());
+}
+
+TEST_F(ResultScreenTest, DoneOnAnEmptyRecordHandsItOverAsVerifiedAndEndsTheFlow) {
+  std::vector<morvik::MorvikVerificationResult> results;
+  morvik::MorvikVerify::Internal::setCompletionHandler(
+      [&](const morvik::MorvikVerificationResult& r) { results.push_back(r); });
+  auto screen = show(DocumentVerificationData{});
+  ASSERT_TRUE(screen->doneButton());
+  screen->doneButton()->sendActions(uikit::UIControlEvents::touchUpInside);
+  settle();
+  EXPECT_FALSE(root->presentedViewController());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].isVerified());
+  ASSERT_TRUE(results[0].documentData());
+  EXPECT_FALSE(results[0].documentData()->requestId);
+  EXPECT_FALSE(results[0].documentData()->diveResponse);
   EXPECT_FALSE(results[0].error());
 }
 

@@ -1,6 +1,7 @@
 // The step list's screens, statuses and navigation.
 #include <gtest/gtest.h>
 
+#include "ScreenFit.h"
 #include "StepListTestSupport.h"
 #include "morvik/flow/IDDocumentSteps.h"
 #include "support/ResourceBundle.h"
@@ -72,6 +73,55 @@ TEST_F(StepListTest, NewListShowsItsStepsFirstInProgressAndOnlyStart) {
     scene.reset();
     settle();
   }
+}
+
+// The column needs about 622 points of safe-area height: on smaller screens
+// every card and button must still be reachable, and none under another.
+TEST_F(StepListTest, EveryCardAndButtonCanBeReachedOnSmallScreensAndLandscape) {
+  struct Case {
+    double width, height;
+    bool fits;  // then the buttons stay at the bottom of the safe area
+  };
+  const Case cases[] = {{320, 568, false}, {375, 667, false}, {568, 320, false}, {390, 844, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(int(c.width)) + "x" + std::to_string(int(c.height)));
+    uikit::UIScreen::main().setBounds({{0, 0}, {c.width, c.height}});
+    show();
+    for (const bool captured : {false, true}) {
+      SCOPED_TRACE(captured ? "all captured" : "new");
+      if (captured) captureAll();
+      std::vector<std::shared_ptr<uikit::UIView>> buttons;
+      for (const auto& title : shownButtons()) buttons.push_back(Access::button(*list, title));
+      std::vector<std::shared_ptr<uikit::UIView>> content{Access::typeButton(*list)};
+      for (const auto& card : Access::cards(*list)) content.push_back(card);
+      const auto safe = screenfit::safeArea(*window);
+      for (const auto* views : {&content, &buttons}) {
+        for (const auto& view : *views) {
+          for (const bool bottom : {false, true}) {
+            screenfit::scrollTo(*view, bottom);
+            const auto full = view->convert(view->bounds(), window.get());
+            const auto seen = screenfit::visibleRect(*view, *window);
+            EXPECT_TRUE(safe.contains(seen)) << view->className();
+            EXPECT_NEAR(bottom ? seen.maxY() : seen.minY(), bottom ? full.maxY() : full.minY(), 1e-6)
+                << view->className() << (bottom ? " bottom" : " top") << " out of reach";
+            for (const auto& button : buttons) {
+              if (button == view) continue;
+              EXPECT_TRUE(seen.intersection(screenfit::visibleRect(*button, *window)).isEmpty())
+                  << view->className() << " under a button";
+            }
+          }
+        }
+      }
+      if (c.fits) {
+        EXPECT_NEAR(buttons.back()->convert(buttons.back()->bounds(), window.get()).maxY(), safe.maxY() - 16,
+                    1e-6);
+      }
+    }
+    uikit::UIApplication::shared().disconnect(scene);
+    scene.reset();
+    settle();
+  }
+  uikit::UIScreen::main().setBounds({{0, 0}, {390, 844}});
 }
 
 TEST_F(StepListTest, StartChainsCapturesAndTheFaceStepReturnsToTheList) {

@@ -33,6 +33,19 @@ TEST(PublishedTest, WillChangeAndProjectedPublisherRunBeforeTheValueIsStored) {
   EXPECT_EQ(log, (std::vector<std::string>{"will:5"}));
 }
 
+TEST(PublishedTest, ProjectedPublisherOutlivesItsObject) {
+  // A $property publisher kept after its object is gone gives the last value
+  // and nothing more (it used to read the destroyed property).
+  auto model = std::make_unique<Model>();
+  auto publisher = model->name.projectedValue();
+  std::vector<std::string> seen;
+  auto kept = publisher.sink([&](const std::string& v) { seen.push_back(v); });
+  model->name = "last";
+  model.reset();
+  auto late = publisher.sink([&](const std::string& v) { seen.push_back("late:" + v); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"start", "last", "late:last"}));
+}
+
 TEST(AnyCancellableTest, NoCallAfterCancelOrDestruction) {
   PassthroughSubject<int> subject;
   std::vector<int> first, second, third;

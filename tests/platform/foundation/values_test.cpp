@@ -65,6 +65,25 @@ TEST(Console, CapturesLinesFromManyThreadsAndRestoresThePreviousSink) {
   EXPECT_TRUE(static_cast<bool>(setConsoleSink(nullptr)));  // hands back the outer sink
 }
 
+// Quoted text reaches the console without anything a terminal acts on.
+TEST(Console, WritesControlsSeparatorsAndBadBytesEscaped) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"Zo\xc3\xab \xe2\x9c\x93 \xf0\x9d\x84\x9e\ttab", "Zo\xc3\xab \xe2\x9c\x93 \xf0\x9d\x84\x9e\ttab"},
+      {"a\x1b[2Jb\x01", "a\\x1B[2Jb\\x01"},
+      {"del\x7f", "del\\x7F"},
+      {"nel\xc2\x85 csi\xc2\x9b"
+       "2J nbsp\xc2\xa0",
+       "nel\\xC2\\x85 csi\\xC2\\x9B2J nbsp\xc2\xa0"},
+      {"ls\xe2\x80\xa8ps\xe2\x80\xa9", "ls\\xE2\\x80\\xA8ps\\xE2\\x80\\xA9"},
+      {"raw\x9b\x85 cut\xe2\x80", "raw\\x9B\\x85 cut\\xE2\\x80"},
+  };
+  ScopedConsoleCapture capture;
+  for (const auto& [text, shown] : rows) print(text);
+  std::vector<std::string> expected;
+  for (const auto& row : rows) expected.push_back(row.second);
+  EXPECT_EQ(capture.lines(), expected);
+}
+
 TEST(Calendar, WeekdaysAndTheNextMatchingDay) {
   const auto utc = Calendar::withFixedOffset(0);
   // Monday 2024-01-01 10:30 UTC.

@@ -238,13 +238,86 @@ TEST_F(SwiftUITest, CoverFollowsItsBindingAndReportsEveryDismissal) {
   EXPECT_TRUE(findLabel(window, "cover 3"));
 }
 
+// A view that counts its layout passes, hosted through a representable.
+struct CountingView : uikit::UIView {
+  int layouts = 0;
+  void layoutSubviews() override {
+    ++layouts;
+    UIView::layoutSubviews();
+  }
+};
+struct Counted : UIViewControllerRepresentable<uikit::UIViewController> {
+  std::shared_ptr<uikit::UIViewController> makeUIViewController(Context&) const override {
+    auto controller = std::make_shared<uikit::UIViewController>();
+    controller->setView(std::make_shared<CountingView>());
+    return controller;
+  }
+  void updateUIViewController(uikit::UIViewController&, Context&) const override {}
+};
+
+// A form whose text follows the field: every keystroke evaluates it again.
+struct Greeting : View {
+  State<std::string> name{""};
+  State<int> other{0};
+  AnyView body() const override {
+    // The rounded field has a colour of its own: the red goes on a box around it.
+    return VStack({TextField("Name", name.projectedValue())
+                       .textFieldStyle(RoundedBorderTextFieldStyle())
+                       .background(Color::red()),
+                   Text::verbatim("Hello, " + name.get()).padding(4).background(Color::blue()), Counted()});
+  }
+};
+
+TEST_F(SwiftUITest, RendersUpdateTheSameViewsInPlace) {
+  auto controller = host(Greeting());
+  auto field = findTextField(window, "Name");
+  auto label = findLabel(window, "Hello, ");
+  ASSERT_TRUE(field && label);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  const auto rendersBefore = controller->renderCount();
+  auto box = field->superview();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->backgroundColor(), uikit::UIColor::systemRed());
+
+  for (const std::string typed : {"A", "Ad", "Ada"}) {
+    SCOPED_TRACE(typed);
+    ASSERT_TRUE(typeText(window, "Name", typed));
+    settle();
+    EXPECT_EQ(findTextField(window, "Name").get(), field.get());  // the same field: focus and text stay
+    EXPECT_TRUE(field->isFirstResponder());
+    EXPECT_EQ(field->text(), typed);
+    EXPECT_EQ(findLabel(window, "Hello, " + typed).get(), label.get());  // the same label, new text
+    EXPECT_EQ(field->superview(), box);
+    EXPECT_EQ(field->backgroundColor(), uikit::UIColor::systemBackground());
+  }
+  EXPECT_EQ(controller->renderCount(), rendersBefore + 3);
+
+  // A value written elsewhere reaches the field; an evaluation that changes
+  // nothing shown lays nothing out again.
+  auto state = controller->rootView();
+  state.name.set("Grace");
+  settle();
+  EXPECT_EQ(field->text(), "Grace");
+  ASSERT_EQ(controller->children().size(), 1u);
+  auto counting = std::dynamic_pointer_cast<CountingView>(controller->children()[0]->view());
+  ASSERT_TRUE(counting);
+  const int layouts = counting->layouts;
+  state.other.set(1);
+  settle();
+  window->layoutIfNeeded();
+  EXPECT_EQ(controller->renderCount(), rendersBefore + 5);
+  EXPECT_EQ(counting->layouts, layouts);
+}
+
 // A representable recording the calls it gets.
 struct Calls {
   int coordinators = 0, makes = 0, updates = 0;
+  std::vector<std::string> dismantled;  // the titles of the controllers dismantled
 };
 class Coordinator {
  public:
   int id = 7;
+  Calls* calls = nullptr;
 };
 struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinator> {
   Calls* calls;
@@ -252,7 +325,9 @@ struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinat
   Hosted(Calls* calls, int version) : calls(calls), version(version) {}
   std::shared_ptr<Coordinator> makeCoordinator() const override {
     ++calls->coordinators;
-    return std::make_shared<Coordinator>();
+    auto coordinator = std::make_shared<Coordinator>();
+    coordinator->calls = calls;
+    return coordinator;
   }
   std::shared_ptr<uikit::UIViewController> makeUIViewController(Context& context) const override {
     ++calls->makes;
@@ -262,6 +337,11 @@ struct Hosted : UIViewControllerRepresentable<uikit::UIViewController, Coordinat
   void updateUIViewController(uikit::UIViewController& controller, Context&) const override {
     ++calls->updates;
     controller.setTitle("v" + std::to_string(version));
+  }
+  // Its own version, as the platform lets a representable declare.
+  static void dismantleUIViewController(uikit::UIViewController& controller,
+                                        const std::shared_ptr<Coordinator>& coordinator) {
+    coordinator->calls->dismantled.push_back(controller.title().value_or(""));
   }
 };
 
@@ -294,9 +374,11 @@ TEST_F(SwiftUITest, RepresentableIsMadeOnceUpdatedEachTimeAndRemovedWithItsPlace
   EXPECT_EQ(calls.makes, 1);
   EXPECT_EQ(calls.updates, 2);
   EXPECT_EQ(child->title(), "v2");
+  EXPECT_TRUE(calls.dismantled.empty());
 
   state.shown.set(false);
   dispatch::MainLoop::drain();
+  EXPECT_EQ(calls.dismantled, (std::vector<std::string>{"v2"}));
   EXPECT_TRUE(controller->children().empty());
   EXPECT_FALSE(child->isVisible());
   EXPECT_FALSE(child->view()->superview());

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <morvik/platform/foundation/Console.h>
+
+#include <sstream>
 
 #include "UIKitTestSupport.h"
 
@@ -84,19 +87,43 @@ TEST_F(LayoutTest, ConflictingOptionalConstraintsAreResolvedByPriority) {
   EXPECT_DOUBLE_EQ(v->frame().width(), 100);
 }
 
-TEST_F(LayoutTest, ContradictoryRequiredConstraintIsBrokenNotFatal) {
+TEST_F(LayoutTest, ContradictoryRequiredConstraintIsBrokenAndToldOncePerConflict) {
   auto v = constrained();
   root->addSubview(v);
-  NSLayoutConstraint::activate({v->widthAnchor().constraintEqualToConstant(80),
-                                v->widthAnchor().constraintEqualToConstant(120),
+  auto wide = v->widthAnchor().constraintEqualToConstant(120);
+  NSLayoutConstraint::activate({v->widthAnchor().constraintEqualToConstant(80), wide,
                                 v->heightAnchor().constraintEqualToConstant(10),
                                 v->leadingAnchor().constraintEqualTo(root->leadingAnchor()),
                                 v->topAnchor().constraintEqualTo(root->topAnchor())});
-  ::testing::internal::CaptureStderr();
-  root->layoutIfNeeded();
-  std::string log = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(log.find("Unable to simultaneously satisfy"), std::string::npos);
+  // A second conflict, with a view that keeps its fixed frame.
+  auto fixed = std::make_shared<UIView>(CGRect::make(0, 0, 30, 30));
+  root->addSubview(fixed);
+  auto clash = fixed->widthAnchor().constraintEqualTo(v->widthAnchor());
+  clash->setActive(true);
+
+  foundation::ScopedConsoleCapture console;
+  for (int pass = 0; pass < 3; ++pass) {
+    root->setNeedsLayout();
+    root->layoutIfNeeded();
+  }
   EXPECT_DOUBLE_EQ(v->frame().width(), 80);  // the first one holds
+  EXPECT_DOUBLE_EQ(fixed->frame().width(), 30);
+  const std::string prefix = "[LayoutConstraints] Unable to simultaneously satisfy constraints; breaking ";
+  auto name = [](const std::shared_ptr<UIView>& view) {
+    std::ostringstream os;
+    os << "UIView:" << static_cast<const void*>(view.get());
+    return os.str();
+  };
+  EXPECT_EQ(console.lines(),
+            (std::vector<std::string>{
+                prefix + wide->description() + " between views " + name(v),
+                prefix + clash->description() + " between views " + name(fixed) + ", " + name(v)}));
+
+  // A changed constraint that still conflicts is told again; the other is not.
+  wide->setConstant(140);
+  root->layoutIfNeeded();
+  ASSERT_EQ(console.lines().size(), 3u);
+  EXPECT_EQ(console.lines()[2], prefix + wide->description() + " between views " + name(v));
 }
 
 TEST_F(LayoutTest, HuggingAndCompressionDecideWhoStretches) {

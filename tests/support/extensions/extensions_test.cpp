@@ -8,6 +8,7 @@
 
 #include "morvik/api/models/Response.h"
 #include "morvik/support/NibView.h"
+#include "morvik/support/RuntimeAdditions.h"
 #include "morvik/support/UIViewX.h"
 
 using foundation::Date;
@@ -443,6 +444,9 @@ MORVIK_TEST_NIB_VIEW(PickerFirst)
 MORVIK_TEST_NIB_VIEW(Truncated)
 MORVIK_TEST_NIB_VIEW(WrongType)
 MORVIK_TEST_NIB_VIEW(NoSuchCard)
+MORVIK_TEST_NIB_VIEW(SelfNamed)
+MORVIK_TEST_NIB_VIEW(CycleA)
+MORVIK_TEST_NIB_VIEW(CycleB)
 
 template <class T>
 void registerCard() {
@@ -454,11 +458,15 @@ void registerCard() {
 class InterfaceFileTest : public ExtensionsTest {
  protected:
   static void SetUpTestSuite() {
+    morvik::loadRuntimeAdditions();  // what the SDK's first use does
     registerCard<ProfileCard>();
     registerCard<PickerFirst>();
     registerCard<Truncated>();
     registerCard<WrongType>();
     registerCard<NoSuchCard>();
+    registerCard<SelfNamed>();
+    registerCard<CycleA>();
+    registerCard<CycleB>();
   }
   static uikit::UINibInstantiation load(const std::string& name) {
     return uikit::UINib::make(name, fixtureBundle())->instantiate(nullptr);
@@ -560,6 +568,38 @@ TEST_F(InterfaceFileTest, NibViewReportsContentItCannotLoadAndStaysUsable) {
     EXPECT_NE(console.lines()[0].find(c.message), std::string::npos) << console.lines()[0];
     view->setFrame({{0, 0}, {80, 80}});
     view->layoutIfNeeded();
+  }
+}
+
+TEST_F(InterfaceFileTest, NibViewWhoseFileLeadsBackToItsOwnClassIsRefusedNotRecursed) {
+  // Each file holds a NibView that loads the same file again, at once or
+  // through another file: the inner load is refused, the outer ones finish.
+  struct Case {
+    const char* cls;
+    const char* refusedFile;
+    int levels;  // NibViews made before the refusal
+  };
+  const Case cases[] = {{"Tests.SelfNamed", "SelfNamed", 2}, {"Tests.CycleA", "CycleA", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cls);
+    foundation::ScopedConsoleCapture console;
+    auto made = uikit::ClassRegistry::shared().make(c.cls, CGRect{{0, 0}, {50, 50}});
+    ASSERT_TRUE(made && made->view);
+    ASSERT_EQ(console.lines().size(), 1u);
+    EXPECT_EQ(console.lines()[0],
+              std::string("NibView: Interface file \"") + c.refusedFile +
+                  "\" is already being instantiated: an object in it loads the file again");
+    int levels = 0;
+    std::shared_ptr<uikit::UIView> at = made->view;
+    while (auto nib = std::dynamic_pointer_cast<morvik::NibView>(at)) {
+      ++levels;
+      at = nib->view();
+      if (at && !std::dynamic_pointer_cast<morvik::NibView>(at) && !at->subviews().empty())
+        at = at->subviews()[0];
+    }
+    EXPECT_EQ(levels, c.levels);
+    // Loading it again later works the same way: the refusal left nothing behind.
+    EXPECT_TRUE(uikit::UINib::make(c.refusedFile, fixtureBundle())->instantiate(nullptr).ok());
   }
 }
 

@@ -1,6 +1,6 @@
-// avf: capture devices, sessions and outputs (AVFoundation), sample buffers
-// (Core Media) and pixel buffers (Core Video), with virtual cameras in place
-// of a phone's hardware.
+// avf: capture devices, sessions and outputs (AVFoundation) and sample buffers
+// (Core Media), with virtual cameras in place of a phone's hardware; pixel
+// buffers (Core Video) come from the corevideo layer under their avf:: names.
 #pragma once
 
 #include "morvik/platform/avf/AVCaptureDevice.h"

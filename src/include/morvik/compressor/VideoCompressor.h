@@ -12,7 +12,8 @@
 //   completion(onFailure(...)) or completion(onCancelled).
 // onSuccess means the movie was written completely; any read or write failure
 // on the way is an onFailure whose title says what went wrong, and leaves no
-// file at the destination.
+// file at the destination. FFmpeg's own log lines stay off stderr (a host
+// that sets FFmpeg's log level itself gets them).
 #pragma once
 
 #include <atomic>
@@ -92,7 +93,9 @@ class MORVIK_API VideoCompressor {
   // 1920, three-quartered from 1280, fixed to 608 x 336 (or 336 x 608) from
   // 960 and shrunk by a tenth below, each side a multiple of 16, unless
   // `keepOriginalResolution`. Progress counts frames; `progressHandler`
-  // (optional) gets the one shared Progress on `progressQueue`.
+  // (optional) gets the one shared Progress on `progressQueue`. A destination
+  // that is the source file itself (by any path, link or spelling) is an
+  // early failure, and the source is left as it was.
   std::shared_ptr<Compression> compressVideo(const foundation::URL& source,
                                              const foundation::URL& destination, VideoQuality quality,
                                              bool isMinBitRateEnabled, bool keepOriginalResolution,

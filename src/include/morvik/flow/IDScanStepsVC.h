@@ -11,6 +11,9 @@
 //
 // Ownership: the screen owns its views and the captured images; the callbacks
 // it gives the screens it opens hold it weakly and do nothing once it is gone.
+// When the flow goes away (dismissed, or the screen released) while Submit's
+// upload is in flight, the loading overlay is hidden at once and the reply,
+// when it comes, changes nothing.
 //
 // Threads: main thread only, like every UI object. Capture screens call back
 // on the main queue; the upload's replies arrive there too.
@@ -45,6 +48,7 @@ class MORVIK_API IDScanStepsVC : public uikit::UIViewController {
 
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
+  void viewWillDisappear(bool animated) override;
 
  private:
   enum class StepStatus { pending, inProgress, completed };
@@ -89,11 +93,17 @@ class MORVIK_API IDScanStepsVC : public uikit::UIViewController {
                        const std::string& email);
   void handleUploadSuccess(int statusCode, const Response& response);
   void handleUploadFailure(const std::string& message);
+  void showUploadFailureAlert(const std::string& message);
+  // Hides the overlay of an upload in flight and lets its reply go unheard.
+  void abandonUpload();
 
   const IDDocumentType documentType_;
   const std::vector<IDScanStep> steps_;
   std::size_t currentStepIndex_ = 0;
   std::vector<StepStatus> stepStatuses_;
+  // Between Submit's showing the overlay and the reply's handling.
+  bool uploadInFlight_ = false;
+  const std::shared_ptr<uikit::UIScrollView> scrollView_;
   const std::shared_ptr<uikit::UILabel> titleLabel_;
   const std::shared_ptr<uikit::UIButton> docTypeButton_;
   const std::shared_ptr<uikit::UIStackView> stepsStack_;

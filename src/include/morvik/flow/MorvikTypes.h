@@ -29,20 +29,42 @@ MORVIK_API std::string_view apiBaseURL(MorvikEnvironment environment) noexcept;
 // with a result screen) or the face detection (a selfie only).
 enum class MorvikVerificationType : std::uint8_t { documentScan, faceDetection };
 
-// The host's configuration, handed to MorvikVerify::configure. Every field is
-// required; primaryColor is stored and returned, nothing else reads it.
+// The host's configuration, handed to MorvikVerify::configure. apiKey,
+// environment and primaryColor are required; primaryColor is stored and
+// returned, nothing else reads it.
+//
+// baseURL, when given, is the API base endpoint of the host's own server and
+// replaces the environment's, e.g. "https://verify.example.com/api" (the
+// uploads go to it followed by "/upload" or "/reverify"). It must be an
+// absolute https URL with a host, and without user name, password, query or
+// fragment; a trailing "/" is dropped. It is checked when configure is
+// called: a bad one makes configure throw std::invalid_argument, saying what
+// is wrong, before anything of the earlier configuration changes.
+//
+// The server's certificate is always verified. The authorities trusted are
+// the system's, or those named by the environment variables CURL_CA_BUNDLE
+// (a file), else SSL_CERT_FILE (a file) and SSL_CERT_DIR (a hashed
+// directory), read for each request as curl and OpenSSL read them.
 class MORVIK_API MorvikVerifyConfig {
  public:
   MorvikVerifyConfig(std::string apiKey, MorvikEnvironment environment, uikit::UIColor primaryColor);
+  MorvikVerifyConfig(std::string apiKey, MorvikEnvironment environment, uikit::UIColor primaryColor,
+                     std::optional<std::string> baseURL)
+      : MorvikVerifyConfig(std::move(apiKey), environment, primaryColor) {
+    baseURL_ = std::move(baseURL);
+  }
 
   const std::string& apiKey() const noexcept { return apiKey_; }
   MorvikEnvironment environment() const noexcept { return environment_; }
   const uikit::UIColor& primaryColor() const noexcept { return primaryColor_; }
+  // As given; absent when the environment's endpoint is used.
+  const std::optional<std::string>& baseURL() const noexcept { return baseURL_; }
 
  private:
   std::string apiKey_;
   MorvikEnvironment environment_;
   uikit::UIColor primaryColor_;
+  std::optional<std::string> baseURL_;
 };
 
 // Why a verification did not end verified. errorDescription() always has a

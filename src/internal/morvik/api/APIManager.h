@@ -11,8 +11,15 @@
 //   destroyed before the reply was handled.
 // - The client owns the image bytes handed to it until the request ends;
 //   large bodies are streamed from them, never copied whole again.
-// - TLS certificates are always verified. The API key and the bearer token go
-//   into headers only: they are never printed or logged.
+// - TLS certificates are always verified, against the system's authorities or
+//   those named by CURL_CA_BUNDLE, else SSL_CERT_FILE and SSL_CERT_DIR (read
+//   for each request; empty values count as unset). The API key and the
+//   bearer token go into headers only: they are never printed or logged.
+// - Requests never leave the origin (scheme, host, port) of their URL. A
+//   307 or 308 redirect to the same origin sends the whole upload again; a
+//   redirect to another origin, or one that would not resend the upload as
+//   it was (301, 302, 303 and the other 3xx with a Location), ends in
+//   `failure` with a message saying so, and nothing goes to its target.
 // - Replies larger than kMaxReplyBodyBytes are refused as undecodable rather
 //   than held in memory.
 #pragma once
@@ -101,6 +108,13 @@ class APIManager : public std::enable_shared_from_this<APIManager> {
   void setBaseURL(std::optional<foundation::URL> url);
   std::optional<std::string> apiKey() const;
   void setApiKey(std::optional<std::string> key);
+
+  // The base endpoint a configuration selects: `hostBaseURL` when given,
+  // else `environmentBaseURL`. A host's URL must be absolute https with a
+  // host, and carry no user name, password, query or fragment; trailing "/"s
+  // are dropped. Throws std::invalid_argument saying what is wrong.
+  static foundation::URL configuredBaseURL(const std::optional<std::string>& hostBaseURL,
+                                           std::string_view environmentBaseURL);
 
   // The last known path state (true until the path monitor says otherwise).
   // Reads wait on "APIManager.connection"; writes are barrier blocks queued

@@ -3,9 +3,12 @@
 // A video input with output settings encodes '420v'/'420f' frames to H.264
 // (libx264) at the settings' size and average bitrate; an input without
 // settings writes compressed samples unchanged (audio pass-through). The
-// writer writes to a hidden file beside the destination and moves it into
-// place only when finishWriting() succeeds: a failed or cancelled writer
-// leaves no file behind (and an existing destination untouched).
+// writer writes to an unnamed file in the destination's folder (a hidden file
+// beside the destination where the file system has no unnamed files) and
+// gives it the destination's name only when finishWriting() succeeds: a
+// failed or cancelled writer, or a process that ends midway, leaves no file
+// behind (and an existing destination untouched). The movie gets the mode a
+// new file gets under the process's umask.
 //
 // Threads: inputs may be fed from any thread (one thread per input at a
 // time). Encoding and file writing run on the writer's own serial queue, so

@@ -183,50 +183,60 @@ class ObservableObject {
 // member and told its owner:  Published<bool> isPresented{*this, false};
 template <class T>
 class Published {
+  // The value and its subject, shared with the projected publishers so that
+  // one kept after its object is gone still has something to read.
+  struct Storage {
+    explicit Storage(T initialValue) : value(std::move(initialValue)) {}
+    mutable std::mutex mutex;
+    T value;
+    PassthroughSubject<T> subject;
+    T get() const {
+      std::lock_guard lock(mutex);
+      return value;
+    }
+  };
+
  public:
   // The projected value ($property): a publisher that gives the current
   // value on subscription and then every value assigned, before it is stored.
+  // It may outlive its object: it then gives the last value and nothing more.
   class Publisher {
    public:
     [[nodiscard]] AnyCancellable sink(std::function<void(const T&)> receiveValue) const {
-      receiveValue(owner_->get());
-      return owner_->subject_.sink(std::move(receiveValue));
+      receiveValue(storage_->get());
+      return storage_->subject.sink(std::move(receiveValue));
     }
 
    private:
     friend class Published;
-    explicit Publisher(Published* owner) : owner_(owner) {}
-    Published* owner_;
+    explicit Publisher(std::shared_ptr<Storage> storage) : storage_(std::move(storage)) {}
+    std::shared_ptr<Storage> storage_;
   };
 
-  Published(ObservableObject& owner, T initialValue) : owner_(&owner), value_(std::move(initialValue)) {}
+  Published(ObservableObject& owner, T initialValue)
+      : owner_(&owner), storage_(std::make_shared<Storage>(std::move(initialValue))) {}
   Published(const Published&) = delete;
   Published& operator=(const Published&) = delete;
 
-  T get() const {
-    std::lock_guard lock(mutex_);
-    return value_;
-  }
+  T get() const { return storage_->get(); }
   operator T() const { return get(); }  // NOLINT(google-explicit-constructor): reads like the property
 
   void set(T newValue) {
     owner_->objectWillChange().send();
-    subject_.send(newValue);
-    std::lock_guard lock(mutex_);
-    value_ = std::move(newValue);
+    storage_->subject.send(newValue);
+    std::lock_guard lock(storage_->mutex);
+    storage_->value = std::move(newValue);
   }
   Published& operator=(T newValue) {
     set(std::move(newValue));
     return *this;
   }
 
-  Publisher projectedValue() { return Publisher(this); }
+  Publisher projectedValue() { return Publisher(storage_); }
 
  private:
   ObservableObject* owner_;
-  mutable std::mutex mutex_;
-  T value_;
-  PassthroughSubject<T> subject_;
+  std::shared_ptr<Storage> storage_;
 };
 
 }  // namespace combine

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "morvik/platform/avf/CoreVideo.h"
+#include "morvik/platform/corevideo/CoreVideo.h"
 #include "morvik/platform/quartz/CGGeometry.h"
 #include "morvik/platform/quartz/CGImage.h"
 
@@ -20,7 +20,7 @@ class CIImage {
   CIImage() = default;
   // CIImage(cgImage:) and CIImage(cvPixelBuffer:): the source is shared, not copied.
   explicit CIImage(quartz::CGImageRef cgImage);
-  explicit CIImage(avf::CVPixelBufferRef cvPixelBuffer);
+  explicit CIImage(corevideo::CVPixelBufferRef cvPixelBuffer);
 
   // The part of the source the image covers: (0, 0, width, height) for a
   // whole source, narrowed by cropping.
@@ -33,13 +33,13 @@ class CIImage {
 
   // The sources (one of them is set unless the image is empty).
   const quartz::CGImageRef& cgImage() const { return cgImage_; }
-  const avf::CVPixelBufferRef& pixelBuffer() const { return pixelBuffer_; }
+  const corevideo::CVPixelBufferRef& pixelBuffer() const { return pixelBuffer_; }
   // Size of the whole source in pixels.
   quartz::CGSize sourceSize() const;
 
  private:
   quartz::CGImageRef cgImage_;
-  avf::CVPixelBufferRef pixelBuffer_;
+  corevideo::CVPixelBufferRef pixelBuffer_;
   quartz::CGRect extent_ = quartz::CGRect::null();
 };
 

@@ -14,7 +14,10 @@ namespace foundation {
 using ConsoleSink = std::function<void(std::string_view line)>;
 
 // Writes the text and a newline to the console sink (stdout by default) as
-// one write. Any thread; lines are never torn.
+// one write. Controls other than tab and newline, DEL, C1 controls, U+2028,
+// U+2029 and bytes that are not UTF-8 are written as \xNN, byte by byte, so
+// quoted text can neither drive the terminal nor break the line. Any thread;
+// lines are never torn.
 void print(std::string_view line);
 
 // Replaces the sink; an empty function restores stdout. Answers the previous

@@ -6,7 +6,10 @@
 // that and after every later evaluation, updateUIViewController(controller,
 // context) runs. The coordinator and the controller are kept for as long as
 // the view keeps its place; then dismantleUIViewController runs and the
-// controller leaves the hosting controller. The view takes all the room it
+// controller leaves the hosting controller. A representable customises that
+// step by declaring its own static
+//   static void dismantleUIViewController(Controller&, const std::shared_ptr<Coordinator>&);
+// (the hosted view's own type is used, so the nearest declaration wins). The view takes all the room it
 // is offered. Modifiers apply to it through AnyView. Main thread only.
 #pragma once
 
@@ -34,6 +37,15 @@ class UIViewControllerRepresentable : public detail::PrimitiveView {
     (void)coordinator;
   }
 
+  // Called by AnyView with the concrete type it holds: static members have
+  // no virtual dispatch, so the derived type's own dismantle is bound here.
+  template <class V>
+  void bindHostedType() {
+    dismantle_ = [](Controller& controller, const std::shared_ptr<Coordinator>& coordinator) {
+      V::dismantleUIViewController(controller, coordinator);
+    };
+  }
+
   detail::Rendered render(detail::RenderContext& context, detail::Node& node,
                           const detail::Environment& environment) const override {
     (void)environment;
@@ -44,10 +56,10 @@ class UIViewControllerRepresentable : public detail::PrimitiveView {
       state->controller = makeUIViewController(state->context);
       node.primitiveState = state;
       std::weak_ptr<Hosted> weak = state;
-      node.onTearDown = [weak](bool discarding) {
+      node.onTearDown = [weak, dismantle = dismantle_](bool discarding) {
         auto hosted = weak.lock();
         if (!hosted || !hosted->controller) return;
-        dismantleUIViewController(*hosted->controller, hosted->context.coordinator);
+        dismantle(*hosted->controller, hosted->context.coordinator);
         if (!discarding) detail::RenderContext::releaseChild(hosted->controller);
       };
     }
@@ -62,6 +74,7 @@ class UIViewControllerRepresentable : public detail::PrimitiveView {
     Context context;
     std::shared_ptr<Controller> controller;
   };
+  void (*dismantle_)(Controller&, const std::shared_ptr<Coordinator>&) = &dismantleUIViewController;
 };
 
 }  // namespace swiftui

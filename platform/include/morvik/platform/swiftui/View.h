@@ -126,7 +126,7 @@ class AnyView : public Modifiers<AnyView> {
   template <class V>
   requires std::derived_from<V, View> AnyView(
       V view)  // NOLINT(google-explicit-constructor): every view is an AnyView
-      : view_(std::make_shared<V>(std::move(view))), type_(typeid(V)), clone_(&cloneAs<V>) {}
+      : view_(bound(std::move(view))), type_(typeid(V)), clone_(&cloneAs<V>) {}
 
   std::type_index type() const { return type_; }
   const View& view() const { return *view_; }
@@ -139,6 +139,13 @@ class AnyView : public Modifiers<AnyView> {
   detail::Instance instantiate() const { return clone_(*view_); }
 
  private:
+  // A copy of the view told its own type, for the members it needs it for
+  // (a representable's static dismantleUIViewController).
+  template <class V>
+  static std::shared_ptr<V> bound(V view) {
+    if constexpr (requires { view.template bindHostedType<V>(); }) view.template bindHostedType<V>();
+    return std::make_shared<V>(std::move(view));
+  }
   template <class V>
   static detail::Instance cloneAs(const View& view) {
     // The storage exists before the copy, so the collector knows the copy's

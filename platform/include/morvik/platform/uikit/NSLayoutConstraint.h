@@ -10,7 +10,10 @@
 // Constraints are solved when a view's tree lays out (UIView::layoutIfNeeded,
 // or on the main queue's next turn for views in a window). A required
 // constraint that conflicts with the other required ones is broken (left out
-// of the solution) with a message on stderr, as the platform does.
+// of the solution) with a console line (foundation::print) that starts
+// "[LayoutConstraints]" and names what was broken and its views, as the
+// platform does: once per conflict, not on every layout pass (a constraint
+// that changes and conflicts again is reported again).
 #pragma once
 
 #include <initializer_list>
@@ -138,6 +141,7 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
 
  private:
   friend class UIView;
+  friend struct LayoutEngineAccess;
   void invalidate() const;
   std::shared_ptr<detail::LayoutItemHandle> firstItem_;
   NSLayoutAttribute firstAttribute_;
@@ -148,6 +152,8 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
   CGFloat constant_;
   UILayoutPriority priority_ = UILayoutPriority::required;
   bool active_ = false;
+  // Reported as broken since it last changed (layout runs on the main thread).
+  mutable bool conflictReported_ = false;
 };
 
 // A rectangle that takes part in layout without being a view. Added to a view

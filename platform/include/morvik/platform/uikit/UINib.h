@@ -27,7 +27,10 @@
 //
 // Failures are values, never exceptions or aborts: a missing file, JSON that
 // does not parse, a file not shaped as above, an unknown class, an unknown
-// property, a value of the wrong type. Instantiation is all or nothing.
+// property, a value of the wrong type, and a file instantiated again while
+// it is being instantiated on the same thread (an object made from it loads
+// the same file, at once or through other files). Instantiation is all or
+// nothing.
 //
 // Threads: opening and parsing may run on any thread; instantiate() makes
 // views and so runs on the main thread.

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "morvik/platform/avf/CoreVideo.h"
+#include "morvik/platform/corevideo/CoreVideo.h"
 #include "morvik/platform/quartz/CGGeometry.h"
 #include "morvik/platform/quartz/CGImage.h"
 
@@ -225,7 +225,7 @@ class VNDetectFaceCaptureQualityRequest : public VNRequest {
 class VNImageRequestHandler {
  public:
   // NV12 (video or full range: the luma plane is used, no copy) and BGRA buffers.
-  VNImageRequestHandler(avf::CVPixelBufferRef pixelBuffer, quartz::CGImagePropertyOrientation orientation =
+  VNImageRequestHandler(corevideo::CVPixelBufferRef pixelBuffer, quartz::CGImagePropertyOrientation orientation =
                                                                quartz::CGImagePropertyOrientation::up);
   VNImageRequestHandler(quartz::CGImageRef image, quartz::CGImagePropertyOrientation orientation =
                                                       quartz::CGImagePropertyOrientation::up);

@@ -1,9 +1,9 @@
-#include "morvik/platform/avf/CoreVideo.h"
+#include "morvik/platform/corevideo/CoreVideo.h"
 
 #include <stdexcept>
 #include <vector>
 
-namespace avf {
+namespace corevideo {
 
 namespace {
 std::size_t alignUp(std::size_t v, std::size_t a) { return (v + a - 1) / a * a; }
@@ -63,4 +63,4 @@ std::uint8_t* CVPixelBuffer::mutablePlaneBase(std::size_t index) const {
   return const_cast<std::uint8_t*>(planes_[index].base);
 }
 
-}  // namespace avf
+}  // namespace corevideo
