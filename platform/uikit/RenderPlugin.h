@@ -14,7 +14,7 @@
 namespace uikit::detail {
 
 struct RenderPlugin {
-  static constexpr int kAbi = 1;
+  static constexpr int kAbi = 2;
   int abi = kAbi;
   void* (*createRenderer)() = nullptr;
   void (*destroyRenderer)(void* renderer) = nullptr;
@@ -26,6 +26,8 @@ struct RenderPlugin {
   double (*textWidth)(const std::string& text, const UIFont& font) = nullptr;
   bool (*drawVideoFrame)(const NV12Frame& frame, const RenderBuffer& into, int x, int y, int width,
                          int height) = nullptr;
+  // See ViewRenderer::setVideoFrame (null: no picture).
+  void (*setVideoFrame)(void* renderer, const quartz::CALayer& layer, const NV12Frame* frame) = nullptr;
 };
 
 // Loads the plugin on first call; null when it cannot be loaded.

@@ -97,6 +97,14 @@ void ViewRenderer::invalidate() {
   if (state && state->plugin) detail::loadedRenderPlugin()->invalidate(state->plugin);
 }
 
+void ViewRenderer::setVideoFrame(const quartz::CALayer& layer, const std::optional<NV12Frame>& frame) {
+  const auto* plugin = detail::renderPlugin();
+  if (!plugin) return;
+  if (!state_) state_ = new RendererState{plugin->createRenderer()};
+  auto* state = static_cast<RendererState*>(state_);
+  if (state->plugin) plugin->setVideoFrame(state->plugin, layer, frame ? &*frame : nullptr);
+}
+
 std::vector<quartz::CGRect> ViewRenderer::render(UIView& view, quartz::CGFloat scale,
                                                  const RenderBuffer& into) {
   const auto* plugin = detail::renderPlugin();

@@ -787,8 +787,31 @@ class Renderer {
   ~Renderer() {
     for (auto& [k, s] : shadows_) cairo_surface_destroy(s.surface);
     for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
+    for (auto& [k, v] : videos_)
+      if (v.surface) cairo_surface_destroy(v.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
+  void setVideoFrame(const CALayer& layer, const NV12Frame* frame) {
+    auto weak = const_cast<CALayer&>(layer).weak_from_this();
+    if (!frame) {
+      auto it = videos_.find(&layer);
+      if (it != videos_.end()) {
+        if (it->second.surface) cairo_surface_destroy(it->second.surface);
+        videos_.erase(it);
+      }
+      return;
+    }
+    auto& video = videos_[&layer];
+    if (video.layer.lock().get() != &layer) {
+      // Another layer at a reused address: start afresh.
+      if (video.surface) cairo_surface_destroy(video.surface);
+      video = Video{};
+    }
+    video.layer = weak;
+    video.frame = *frame;
+    video.fresh = true;
+    ++video.serial;
+  }
   std::vector<CGRect> render(UIView& view, double scale, const RenderBuffer& into);
 
  private:
@@ -825,6 +848,16 @@ class Renderer {
     bool used = false;
   };
   std::unordered_map<ScaledKey, Scaled, ScaledKeyHash> scaled_;
+  // Camera pictures shown as layers' contents, converted once per frame.
+  struct Video {
+    std::weak_ptr<CALayer> layer;
+    NV12Frame frame;
+    std::uint64_t serial = 0;
+    bool fresh = false;
+    cairo_surface_t* surface = nullptr;
+  };
+  std::unordered_map<const CALayer*, Video> videos_;
+  void drawVideo(cairo_t* cr, Video& video, const CGRect& bounds);
   ImageCache images_;
   const UIView* lastView_ = nullptr;
   double lastScale_ = 0;
@@ -842,6 +875,7 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   h.add(layer.shadowRadius()), h.add(layer.shadowOffset().width), h.add(layer.shadowOffset().height);
   h.add(layer.contents().get()), h.add(static_cast<std::uint64_t>(layer.contentsGravity()));
   h.add(layer.mask().get());
+  if (auto it = videos_.find(&layer); it != videos_.end()) h.add(it->second.serial);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer)) {
     if (shape->path()) {
       for (const auto& e : shape->path()->elements()) {
@@ -1032,6 +1066,47 @@ void Renderer::drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect,
   cairo_pattern_destroy(pattern);
 }
 
+void Renderer::drawVideo(cairo_t* cr, Video& video, const CGRect& bounds) {
+  cairo_matrix_t ctm;
+  cairo_get_matrix(cr, &ctm);
+  if (ctm.xy != 0 || ctm.yx != 0 || !(ctm.xx > 0) || !(ctm.yy > 0)) return;  // previews are never turned
+  double x = bounds.origin.x, y = bounds.origin.y;
+  cairo_matrix_transform_point(&ctm, &x, &y);
+  const int w = static_cast<int>(std::lround(bounds.size.width * ctm.xx));
+  const int h = static_cast<int>(std::lround(bounds.size.height * ctm.yy));
+  if (w <= 0 || h <= 0 || double(w) * h > 64e6) return;
+  const bool sized = video.surface && cairo_image_surface_get_width(video.surface) == w &&
+                     cairo_image_surface_get_height(video.surface) == h;
+  if (video.fresh) {
+    if (!sized) {
+      if (video.surface) cairo_surface_destroy(video.surface);
+      video.surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    }
+    cairo_surface_flush(video.surface);
+    const RenderBuffer pixels{cairo_image_surface_get_data(video.surface), w, h,
+                              cairo_image_surface_get_stride(video.surface)};
+    const bool drawn = drawNV12(video.frame, pixels, 0, 0, w, h);
+    cairo_surface_mark_dirty(video.surface);
+    video.fresh = false;
+    if (!drawn) {
+      cairo_surface_destroy(video.surface);
+      video.surface = nullptr;
+    }
+  } else if (!sized && video.surface) {
+    // A new size needs a new frame (the last one's planes may be gone).
+    cairo_surface_destroy(video.surface);
+    video.surface = nullptr;
+  }
+  if (!video.surface) return;
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, std::round(x), std::round(y), w, h);
+  cairo_clip(cr);
+  cairo_set_source_surface(cr, video.surface, std::round(x), std::round(y));
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
 void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry& g, bool hasShape) {
   if (!(g.shadowOpacity > 0) || !layer.shadowColor() || !hasShape) return;
   const double w = g.bounds.size.width, h = g.bounds.size.height;
@@ -1130,6 +1205,8 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
       drawImage(cr, *image, placeContent(mode, image->size(), bounds), std::nullopt);
     }
   }
+  if (auto it = videos_.find(&layer); it != videos_.end() && it->second.layer.lock().get() == &layer)
+    drawVideo(cr, it->second, bounds);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer); shape && shape->path()) {
     cairo_new_path(cr);
     appendPath(cr, *shape->path());
@@ -1314,6 +1391,14 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   }
   views_.clear();
   indexViews(view);
+  for (auto it = videos_.begin(); it != videos_.end();) {
+    if (it->second.layer.expired()) {
+      if (it->second.surface) cairo_surface_destroy(it->second.surface);
+      it = videos_.erase(it);
+    } else {
+      ++it;
+    }
+  }
   // The view's bounds fill the buffer: its own placement in a superview is not applied.
   // The view's bounds fill the buffer: base is the matrix P under the root
   // such that the root's own local matrix, then P, maps its bounds origin to
@@ -1434,6 +1519,9 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
+void setRendererVideo(void* r, const CALayer& layer, const NV12Frame* frame) {
+  static_cast<Renderer*>(r)->setVideoFrame(layer, frame);
+}
 std::vector<CGRect> renderTree(void* r, UIView& view, double scale, const RenderBuffer& into) {
   return static_cast<Renderer*>(r)->render(view, scale, into);
 }
@@ -1446,6 +1534,7 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
+  p.setVideoFrame = setRendererVideo;
   return p;
 }();
 
