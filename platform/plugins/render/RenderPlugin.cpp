@@ -862,6 +862,7 @@ class Renderer {
   const UIView* lastView_ = nullptr;
   double lastScale_ = 0;
   int lastWidth_ = 0, lastHeight_ = 0;
+  const std::uint8_t* lastPixels_ = nullptr;
   bool full_ = true;
 };
 
@@ -1385,9 +1386,11 @@ void Renderer::draw(cairo_t* cr, const CALayer& layer, const Box& damage) {
 
 std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuffer& into) {
   const CALayer& root = *view.layer();
-  if (&view != lastView_ || scale != lastScale_ || into.width != lastWidth_ || into.height != lastHeight_) {
+  if (&view != lastView_ || scale != lastScale_ || into.width != lastWidth_ || into.height != lastHeight_ ||
+      into.pixels != lastPixels_) {
     full_ = true;
     lastView_ = &view, lastScale_ = scale, lastWidth_ = into.width, lastHeight_ = into.height;
+    lastPixels_ = into.pixels;
   }
   views_.clear();
   indexViews(view);

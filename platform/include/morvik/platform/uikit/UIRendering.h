@@ -66,8 +66,9 @@ bool renderingAvailable();
 // what changed. The view's bounds fill the buffer from its top-left corner,
 // `scale` pixels per point (a 390 x 844 window at scale 2 needs 780 x 1688
 // pixels). The first render, and any render after invalidate(), a change of
-// scale, buffer size or view, draws everything; later ones compare what each
-// layer shows with the previous render and redraw only the damaged regions.
+// scale, buffer (address or size) or view, draws everything; later ones
+// compare what each layer shows with the previous render and redraw only the
+// damaged regions, so the buffer must still hold the previous render.
 class ViewRenderer {
  public:
   ViewRenderer();
