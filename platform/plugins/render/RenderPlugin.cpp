@@ -135,7 +135,10 @@ std::optional<T> presented(const CALayer& layer, const char* key) {
 LayerGeometry geometryOf(const CALayer& layer) {
   LayerGeometry g;
   g.bounds = presented<CGRect>(layer, "bounds").value_or(layer.bounds());
-  const CGPoint position = presented<CGPoint>(layer, "position").value_or(layer.position());
+  CGPoint position = presented<CGPoint>(layer, "position").value_or(layer.position());
+  // An animation of one coordinate moves only that one.
+  if (auto x = presented<double>(layer, "position.x"); x && *x != layer.position().x) position.x = *x;
+  if (auto y = presented<double>(layer, "position.y"); y && *y != layer.position().y) position.y = *y;
   const CGPoint anchor = layer.anchorPoint();
   auto t = layer.affineTransform();
   // A running rotation animation turns the layer about its anchor on top of its model transform.
