@@ -2,11 +2,14 @@
 
 #include <morvik/api/APIManager.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/quartz.h>
+#include <morvik/platform/uikit/UIRendering.h>
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/camera/CameraTestSupport.h"
@@ -174,6 +177,12 @@ void ScriptedPerson::unregisterCameras() {
   frontCamera_.reset();
 }
 
+const cv::Mat& ScriptedPerson::scene(bool frontCamera) const {
+  if (!frontCamera) return card_.load() == Card::front ? front_ : back_;
+  const Pose pose = pose_.load();
+  return pose == Pose::left ? left_ : pose == Pose::right ? right_ : centre_;
+}
+
 void ScriptedPerson::reactTo(const std::string& text) {
   if (text == "<< turn head left") pose_ = Pose::left;
   if (text == "turn head right >>") pose_ = Pose::right;
@@ -181,6 +190,53 @@ void ScriptedPerson::reactTo(const std::string& text) {
 }
 
 // ----- Screens ------------------------------------------------------------------------
+
+void ScreenPictures::take(uikit::UIWindow& window, const std::string& name) {
+  if (failed_) return;
+  char number[16];
+  std::snprintf(number, sizeof number, "%02d-", count_ + 1);
+  const auto file = folder_ / (number + name + ".png");
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  if (ec || !uikit::writeSnapshotPNG(window, 2, file)) {
+    std::printf("  (no picture of the screen: %s)\n", ec ? ec.message().c_str() : "nothing could be drawn");
+    failed_ = true;
+    return;
+  }
+  ++count_;
+  std::printf("  picture of the screen: %s\n", file.c_str());
+}
+
+namespace {
+// The camera preview layer of a screen, if it has one.
+avf::AVCaptureVideoPreviewLayer* previewLayerIn(quartz::CALayer& layer) {
+  if (auto* preview = dynamic_cast<avf::AVCaptureVideoPreviewLayer*>(&layer)) return preview;
+  for (const auto& sub : layer.sublayers()) {
+    if (auto* found = previewLayerIn(*sub)) return found;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview || picture.empty()) return;
+  cv::Mat shown = picture;
+  if (mirrored) cv::flip(picture, shown, 1);
+  preview->setContents(gen::toCGImage(shown));
+  preview->setContentsGravity(quartz::CALayer::ContentsGravity::resizeAspectFill);
+}
+
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview) return false;
+  for (const auto& sub : preview->sublayers()) {
+    auto* shape = dynamic_cast<quartz::CAShapeLayer*>(sub.get());
+    if (shape && shape->path() && !shape->path()->isEmpty() && shape->presentationOpacity() > 0.5)
+      return true;
+  }
+  return false;
+}
 
 namespace {
 

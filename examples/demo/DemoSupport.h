@@ -54,6 +54,8 @@ class ScriptedPerson {
   void unregisterCameras();
 
   void hold(Card card) { card_ = card; }
+  // What the back or the front camera shows at present.
+  const cv::Mat& scene(bool frontCamera) const;
   // Follows an instruction the capture screen shows, as a person would.
   void reactTo(const std::string& text);
 
@@ -78,6 +80,27 @@ void printScreen(const std::shared_ptr<uikit::UIViewController>& screen);
 // The first visible button with that title in the screen's view tree.
 std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
                                             const std::string& title);
+
+// Pictures of what the person sees: each window drawn at scale 2 (the
+// rendering plugin) into "<folder>/NN-<name>.png", numbered in order.
+class ScreenPictures {
+ public:
+  explicit ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  void take(uikit::UIWindow& window, const std::string& name);
+  int count() const { return count_; }
+
+ private:
+  std::filesystem::path folder_;
+  int count_ = 0;
+  bool failed_ = false;
+};
+
+// Shows a camera picture in the camera preview of a screen (the preview
+// layer draws no video of its own), mirrored as the front camera's preview
+// is, filling the preview as the video does.
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored);
+// Whether the capture screen's preview shows the outline of a document.
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen);
 
 // Runs the main loop for `seconds` (real time).
 void pump(double seconds);

@@ -13,7 +13,8 @@
 // selfie after the head turns, uploaded for re-verification); then, with the
 // e-mail field emptied, "Face Detection" once more, which is refused after
 // the capture; and last "Document Scan" closed with Close. Each screen is
-// printed as the person sees it, with what the status line says. The images
+// printed as the person sees it, with what the status line says, and drawn
+// into a picture in the output folder's "screens" folder, in order. The images
 // the server received and its view of each upload are written to the output
 // folder. The exit status is 0 only when every road ends as expected.
 //
@@ -23,6 +24,7 @@
 #include <morvik/platform/swiftui.h>
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/support/LoadingOverlay.h>
 
 #include <chrono>
 #include <cstdio>
@@ -89,6 +91,14 @@ struct Host {
   }
 };
 
+// Pictures of every screen the person sees, in order (<output>/screens/).
+demo::ScreenPictures* pictures = nullptr;
+
+void picture(const std::shared_ptr<uikit::UIViewController>& screen, const std::string& name) {
+  auto window = screen && screen->isViewLoaded() ? screen->view()->window() : nullptr;
+  if (pictures && window) pictures->take(*window, name);
+}
+
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Runs the main loop until `done` (real time, bounded); false on time-out.
@@ -100,6 +110,7 @@ void showDemoScreen(const Host& host) {
   std::printf("\n");
   demo::printScreen(host.root);
   std::printf("  status line: \"%s\"\n", host.status().c_str());
+  picture(host.root, "demo-screen");
 }
 
 // One capture screen at work: the person shows what its step asks for and
@@ -112,6 +123,8 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
   if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
   const auto start = Clock::now();
   std::set<std::string> before;
+  bool pictured = false;
+  const bool face = kind != morvik::IDScanStepKind::front && kind != morvik::IDScanStepKind::back;
   while (!finished()) {
     if (since(start) > 60) {
       std::printf("  no picture within a minute\n");
@@ -126,6 +139,16 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
       person.reactTo(text);
     }
     before = std::move(now);
+    // The screen once it shows the outline of the document (or, for a
+    // face, once the person has been in view a moment), with what the
+    // camera shows in its preview.
+    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 1.5 : 5))) {
+      demo::showInPreview(screen->view(), person.scene(face), face);
+      picture(screen, std::string("capture-") + (face                                    ? "face"
+                                                 : kind == morvik::IDScanStepKind::front ? "front"
+                                                                                         : "back"));
+      pictured = true;
+    }
   }
   std::printf("  %5.1f s  picture taken\n", since(start));
   return true;
@@ -173,6 +196,7 @@ std::shared_ptr<uikit::UINavigationController> openDocumentScan(Host& host) {
   auto navigation = host.flow();
   if (!navigation) return nullptr;
   demo::printScreen(navigation->viewControllers().front());
+  picture(navigation, "step-list");
   return navigation;
 }
 
@@ -196,7 +220,11 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   demo::pump(0.5);
   std::printf("\n");
   demo::printScreen(list);
+  picture(list, "step-list-captured");
   if (!tap(list, "Submit")) return false;
+  // The loading overlay while the upload is on its way.
+  if (waitFor([] { return morvik::LoadingOverlay::shared()->superview() != nullptr; }, 2))
+    picture(list, "uploading");
   if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen"; }, 30)) {
     std::printf("  no result screen within 30 s\n");
     return false;
@@ -205,6 +233,7 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   auto result = navigation->topViewController();
   std::printf("\n");
   demo::printScreen(result);
+  picture(result, "result");
   if (!tap(result, "Done")) return false;
   return expectStatus(host, "Document Verified");
 }
@@ -220,6 +249,9 @@ bool runFaceDetection(Host& host, demo::ScriptedPerson& person, const std::strin
   if (!capture) return false;
   demo::printScreen(capture);
   if (!runCapture(capture, person, [&] { return !host.coverShown(); })) return false;
+  // An alert the flow shows before it closes.
+  if (auto alert = std::dynamic_pointer_cast<uikit::UIAlertController>(capture->presentedViewController()))
+    picture(alert, "alert");
   return expectStatus(host, expected);
 }
 
@@ -281,6 +313,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  demo::ScreenPictures screens(folder / "screens");
+  pictures = &screens;
   int failed = 0;
   {
     Host host;
@@ -302,6 +336,8 @@ int main(int argc, char** argv) {
   demo::pump(0.5);
   person.unregisterCameras();
 
+  pictures = nullptr;
+  std::printf("\n%d pictures of the screens written to %s\n", screens.count(), (folder / "screens").c_str());
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();

@@ -436,7 +436,7 @@ void drawLine(cairo_t* cr, const std::string& text, const UIFont& font, double x
   PangoLayout* layout = pango_layout_new(ctx);
   pango_layout_set_font_description(layout, fontDescription(font));
   pango_layout_set_single_paragraph_mode(layout, TRUE);
-  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  setLayoutText(layout, text);
   if (attributes) pango_layout_set_attributes(layout, attributes);
   PangoRectangle logical;
   pango_layout_get_extents(layout, nullptr, &logical);
@@ -889,7 +889,8 @@ Box Renderer::collect(const CALayer& layer, const cairo_matrix_t& parent, const 
   }
   if (g.shadowOpacity > 0) {
     const auto off = layer.shadowOffset();
-    const double spread = std::max(0.0, layer.shadowRadius()) * 2 + 2;
+    const double radius = finite(layer.shadowRadius()) ? std::clamp(layer.shadowRadius(), 0.0, 100.0) : 0.0;
+    const double spread = radius * 2 + 2;
     own = own.united(deviceBox(m, g.bounds.origin.x + off.width - spread,
                                g.bounds.origin.y + off.height - spread, w + 2 * spread, h + 2 * spread));
   }
@@ -975,7 +976,9 @@ void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry
     cairo_restore(cr);
     return;
   }
-  const double blur = std::max(0.0, layer.shadowRadius()) * m.xx;
+  // Beyond a few hundred pixels a blur is a faint haze: capped there.
+  const double radius = layer.shadowRadius();
+  const double blur = std::min(finite(radius) ? std::max(0.0, radius) : 0.0, 100.0) * m.xx;
   const int r = static_cast<int>(std::lround(blur / 2));
   const int pad = 3 * r + 2;
   const int dw = static_cast<int>(std::ceil(w * m.xx)), dh = static_cast<int>(std::ceil(h * m.yy));
