@@ -768,6 +768,7 @@ class Renderer {
     for (auto& [k, s] : shadows_) cairo_surface_destroy(s.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
+  void setLayerVideo(const uikit::detail::LayerVideo& video) { video_ = video; }
   std::vector<CGRect> render(UIView& view, double scale, const RenderBuffer& into);
 
  private:
@@ -793,6 +794,21 @@ class Renderer {
   void drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry& g, bool hasShape);
   void drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g);
   void drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect, const std::optional<CGColor>& tint);
+  const NV12Frame* layerVideo(const CALayer& layer, std::uint64_t& generation) const {
+    return video_.frame ? video_.frame(video_.context, layer, generation) : nullptr;
+  }
+  void drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds);
+
+  // One converted frame per video layer, kept while the frame lasts: a
+  // redraw of part of the layer does not convert the frame again.
+  struct VideoPixels {
+    std::uint64_t generation = 0;
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+    bool used = false;
+  };
+  uikit::detail::LayerVideo video_;
+  std::unordered_map<const CALayer*, VideoPixels> videoPixels_;
 
   std::unordered_map<const CALayer*, UIView*> views_;
   std::unordered_map<const CALayer*, Item> items_;
@@ -815,6 +831,7 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   h.add(layer.shadowRadius()), h.add(layer.shadowOffset().width), h.add(layer.shadowOffset().height);
   h.add(layer.contents().get()), h.add(static_cast<std::uint64_t>(layer.contentsGravity()));
   h.add(layer.mask().get());
+  if (std::uint64_t generation = 0; layerVideo(layer, generation)) h.add(generation);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer)) {
     if (shape->path()) {
       for (const auto& e : shape->path()->elements()) {
@@ -1008,9 +1025,38 @@ void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry
   cairo_restore(cr);
 }
 
+void Renderer::drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds) {
+  std::uint64_t generation = 0;
+  const NV12Frame* frame = layerVideo(layer, generation);
+  if (!frame) return;
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  const Box box = deviceBox(m, bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height).rounded();
+  const double bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+  if (box.empty() || bw > 16384 || bh > 16384) return;
+  const int w = static_cast<int>(bw), h = static_cast<int>(bh);
+  auto& video = videoPixels_[&layer];
+  video.used = true;
+  if (video.generation != generation || video.width != w || video.height != h || video.pixels.empty()) {
+    video.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0);
+    if (!drawNV12(*frame, RenderBuffer{video.pixels.data(), w, h, w * 4}, 0, 0, w, h)) return;
+    video.generation = generation, video.width = w, video.height = h;
+  }
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(video.pixels.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_set_source_surface(cr, surface, box.x0, box.y0);
+  cairo_rectangle(cr, box.x0, box.y0, bw, bh);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(surface);
+}
+
 void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g) {
   const CGRect bounds = g.bounds;
   const double w = bounds.size.width, h = bounds.size.height;
+  drawVideo(cr, layer, bounds);
   if (auto* gradient = dynamic_cast<const quartz::CAGradientLayer*>(&layer);
       gradient && !gradient->colors().empty()) {
     const auto s = gradient->startPoint(), e = gradient->endPoint();
@@ -1291,6 +1337,7 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
                                                                  into.height, into.stride);
   cairo_t* cr = cairo_create(surface);
   for (auto& [k, s] : shadows_) s.used = false;
+  for (auto& [k, v] : videoPixels_) v.used = false;
   for (const auto& box : merged) {
     cairo_save(cr);
     cairo_rectangle(cr, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
@@ -1308,6 +1355,9 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
   images_.sweep();
+  // A video layer not redrawn this time may be gone: its frame is dropped
+  // (it is converted again if the layer shows once more).
+  for (auto it = videoPixels_.begin(); it != videoPixels_.end();) it = it->second.used ? std::next(it) : videoPixels_.erase(it);
   for (auto it = shadows_.begin(); it != shadows_.end();) {
     if (!it->second.used && shadows_.size() > 64) {
       cairo_surface_destroy(it->second.surface);
@@ -1324,6 +1374,9 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
+void setRendererLayerVideo(void* r, const uikit::detail::LayerVideo& video) {
+  static_cast<Renderer*>(r)->setLayerVideo(video);
+}
 std::vector<CGRect> renderTree(void* r, UIView& view, double scale, const RenderBuffer& into) {
   return static_cast<Renderer*>(r)->render(view, scale, into);
 }
@@ -1336,6 +1389,7 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
+  p.setLayerVideo = setRendererLayerVideo;
   return p;
 }();
 
