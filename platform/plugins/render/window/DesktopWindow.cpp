@@ -35,6 +35,7 @@
 #include "morvik/platform/avf/AVCaptureSession.h"
 #include "morvik/platform/avf/AVCaptureVideoPreviewLayer.h"
 #include "morvik/platform/dispatch/Dispatch.h"
+#include "morvik/platform/swiftui/Views.h"
 #include "morvik/platform/uikit/UIBarButtonItem.h"
 #include "morvik/platform/uikit/UIControl.h"
 #include "morvik/platform/uikit/UINavigationController.h"
@@ -193,10 +194,18 @@ void scrollBy(UIScrollView& scroll, double dx, double dy) {
   if (to.x != offset.x || to.y != offset.y) scroll.setContentOffset(to);
 }
 
-bool isTextInput(const UIView& view) {
-  if (auto* field = dynamic_cast<const UITextField*>(&view)) return field->isEnabled();
-  if (auto* text = dynamic_cast<const UITextView*>(&view)) return text->isEditable();
-  return false;
+// Views that take the keyboard (text fields, editable text views) become the
+// first responder when touched.
+bool isTextInput(const UIView& view) { return view.canBecomeFirstResponder(); }
+
+// The text without its last character (a whole UTF-8 sequence).
+std::string withoutLast(std::string text) {
+  while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text.back());
+    text.pop_back();
+    if ((byte & 0xC0) != 0x80) break;
+  }
+  return text;
 }
 
 // --- Desktop -------------------------------------------------------------------
@@ -550,10 +559,12 @@ void Window::key(const SDL_KeyboardEvent& key) {
   if (!responder) return;
   auto* field = dynamic_cast<UITextField*>(responder.get());
   auto* textView = dynamic_cast<UITextView*>(responder.get());
+  auto* hosted = dynamic_cast<swiftui::HostedTextField*>(responder.get());
   switch (key.keysym.sym) {
     case SDLK_BACKSPACE:
       if (field) field->deleteBackward();
       if (textView) textView->deleteBackward();
+      if (hosted && !hosted->text().empty()) hosted->type(withoutLast(hosted->text()));
       break;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
@@ -570,6 +581,8 @@ void Window::text(const char* utf8) {
   if (!responder || !utf8 || !*utf8) return;
   if (auto* field = dynamic_cast<UITextField*>(responder.get())) field->insertText(utf8);
   if (auto* textView = dynamic_cast<UITextView*>(responder.get())) textView->insertText(utf8);
+  if (auto* hosted = dynamic_cast<swiftui::HostedTextField*>(responder.get()))
+    hosted->type(hosted->text() + utf8);
 }
 
 const NV12Frame* Window::previewFrame(void* context, const CALayer& layer, std::uint64_t& generation) {
