@@ -2,12 +2,16 @@
 
 #include <morvik/api/APIManager.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/quartz.h>
+#include <morvik/platform/uikit/UIRendering.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/camera/CameraTestSupport.h"
@@ -187,6 +191,12 @@ void ScriptedPerson::filmed() {
   dispatch::DispatchQueue::main().async([this] { look_(); });
 }
 
+const cv::Mat& ScriptedPerson::scene(bool frontCamera) const {
+  if (!frontCamera) return card_.load() == Card::front ? front_ : back_;
+  const Pose pose = pose_.load();
+  return pose == Pose::left ? left_ : pose == Pose::right ? right_ : centre_;
+}
+
 void ScriptedPerson::reactTo(const std::string& text) {
   if (text == "<< turn head left") pose_ = Pose::left;
   if (text == "turn head right >>") pose_ = Pose::right;
@@ -265,6 +275,77 @@ RealCameraBridge::~RealCameraBridge() {
 }
 
 // ----- Screens ------------------------------------------------------------------------
+
+void ScreenPictures::take(uikit::UIWindow& window, const std::string& name) {
+  if (failed_) return;
+  char number[16];
+  std::snprintf(number, sizeof number, "%02d-", ++count_);
+  const auto file = folder_ / (number + name + ".png");
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  window.layoutIfNeeded();
+  constexpr double kScale = 2;
+  const int w = static_cast<int>(std::ceil(window.bounds().width() * kScale));
+  const int h = static_cast<int>(std::ceil(window.bounds().height() * kScale));
+  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(std::max(0, w * h)));
+  const uikit::RenderBuffer buffer{reinterpret_cast<std::uint8_t*>(pixels->data()), w, h, 4 * w};
+  uikit::ViewRenderer renderer;
+  if (ec || renderer.render(window, kScale, buffer).empty()) {
+    std::printf("  (no picture of the screen: %s)\n", ec ? ec.message().c_str() : "nothing could be drawn");
+    failed_ = true;
+    return;
+  }
+  std::printf("  picture of the screen: %s\n", file.c_str());
+  writers_.emplace_back([this, pixels, buffer, file] {
+    const auto png = uikit::pngData(buffer);
+    std::ofstream out(file, std::ios::binary);
+    if (png)
+      out.write(reinterpret_cast<const char*>(png->bytes()), static_cast<std::streamsize>(png->count()));
+    if (png && out.flush()) ++written_;
+  });
+}
+
+int ScreenPictures::finish() {
+  for (auto& t : writers_) t.join();
+  writers_.clear();
+  return written_.load();
+}
+
+namespace {
+// The camera preview layer of a screen, if it has one.
+avf::AVCaptureVideoPreviewLayer* previewLayerIn(quartz::CALayer& layer) {
+  if (auto* preview = dynamic_cast<avf::AVCaptureVideoPreviewLayer*>(&layer)) return preview;
+  for (const auto& sub : layer.sublayers()) {
+    if (auto* found = previewLayerIn(*sub)) return found;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview || picture.empty()) return;
+  // A copy when mirrored: the picture is the camera's own scene.
+  cv::Mat shown;
+  if (mirrored) {
+    cv::flip(picture, shown, 1);
+  } else {
+    shown = picture;
+  }
+  preview->setContents(gen::toCGImage(shown));
+  preview->setContentsGravity(quartz::CALayer::ContentsGravity::resizeAspectFill);
+}
+
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview) return false;
+  for (const auto& sub : preview->sublayers()) {
+    auto* shape = dynamic_cast<quartz::CAShapeLayer*>(sub.get());
+    if (shape && shape->path() && !shape->path()->isEmpty() && shape->presentationOpacity() > 0.5)
+      return true;
+  }
+  return false;
+}
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/server/LoopbackServer.h"
@@ -55,6 +56,8 @@ class ScriptedPerson {
   void unregisterCameras();
 
   void hold(Card card) { card_ = card; }
+  // What the back or the front camera shows at present.
+  const cv::Mat& scene(bool frontCamera) const;
   // Follows an instruction the capture screen shows, as a person would.
   void reactTo(const std::string& text);
   // Called on the main queue, at most ten times a second, while a camera of
@@ -105,6 +108,33 @@ void printScreen(const std::shared_ptr<uikit::UIViewController>& screen);
 // The first visible button with that title in the screen's view tree.
 std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
                                             const std::string& title);
+
+// Pictures of what the person sees: each window drawn at scale 2 (the
+// rendering plugin) into "<folder>/NN-<name>.png", numbered in order. Only
+// the drawing holds the main thread (the cameras run in real time); the
+// files are encoded and written on a thread of their own.
+class ScreenPictures {
+ public:
+  explicit ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  ~ScreenPictures() { finish(); }
+  void take(uikit::UIWindow& window, const std::string& name);
+  // Waits for the files; the number written.
+  int finish();
+
+ private:
+  std::filesystem::path folder_;
+  int count_ = 0;
+  bool failed_ = false;
+  std::vector<std::thread> writers_;
+  std::atomic<int> written_{0};
+};
+
+// Shows a camera picture in the camera preview of a screen (the preview
+// layer draws no video of its own), mirrored as the front camera's preview
+// is, filling the preview as the video does.
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored);
+// Whether the capture screen's preview shows the outline of a document.
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen);
 
 // Runs the main loop for `seconds` (real time).
 void pump(double seconds);

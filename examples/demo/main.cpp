@@ -13,7 +13,8 @@
 // selfie after the head turns, uploaded for re-verification); then, with the
 // e-mail field emptied, "Face Detection" once more, which is refused after
 // the capture; and last "Document Scan" closed with Close. Each screen is
-// printed as the person sees it, with what the status line says. The images
+// printed as the person sees it, with what the status line says, and drawn
+// into a picture in the output folder's "screens" folder, in order. The images
 // the server received and its view of each upload are written to the output
 // folder. The exit status is 0 only when every road ends as expected.
 //
@@ -30,6 +31,7 @@
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/uikit/UIWindowDesktop.h>
+#include <morvik/support/LoadingOverlay.h>
 
 #include <chrono>
 #include <cstdio>
@@ -96,6 +98,14 @@ struct Host {
   }
 };
 
+// Pictures of every screen the person sees, in order (<output>/screens/).
+demo::ScreenPictures* pictures = nullptr;
+
+void picture(const std::shared_ptr<uikit::UIViewController>& screen, const std::string& name) {
+  auto window = screen && screen->isViewLoaded() ? screen->view()->window() : nullptr;
+  if (pictures && window) pictures->take(*window, name);
+}
+
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The desktop window (--window), once the person closed it: the script stops.
@@ -111,6 +121,7 @@ void showDemoScreen(const Host& host) {
   std::printf("\n");
   demo::printScreen(host.root);
   std::printf("  status line: \"%s\"\n", host.status().c_str());
+  picture(host.root, "demo-screen");
 }
 
 // One capture screen at work: the person shows what its step asks for and
@@ -123,6 +134,8 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
   if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
   const auto start = Clock::now();
   std::set<std::string> before;
+  bool pictured = false;
+  const bool face = kind != morvik::IDScanStepKind::front && kind != morvik::IDScanStepKind::back;
   while (!finished()) {
     if (windowClosed()) return false;
     if (since(start) > 60) {
@@ -138,6 +151,16 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
       person.reactTo(text);
     }
     before = std::move(now);
+    // The screen once it shows the outline of the document (or, for a
+    // face, once the person has been in view a moment), with what the
+    // camera shows in its preview.
+    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 0.5 : 5))) {
+      demo::showInPreview(screen->view(), person.scene(face), face);
+      picture(screen, std::string("capture-") + (face                                    ? "face"
+                                                 : kind == morvik::IDScanStepKind::front ? "front"
+                                                                                         : "back"));
+      pictured = true;
+    }
   }
   std::printf("  %5.1f s  picture taken\n", since(start));
   return true;
@@ -185,6 +208,7 @@ std::shared_ptr<uikit::UINavigationController> openDocumentScan(Host& host) {
   auto navigation = host.flow();
   if (!navigation) return nullptr;
   demo::printScreen(navigation->viewControllers().front());
+  picture(navigation, "step-list");
   return navigation;
 }
 
@@ -208,7 +232,11 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   demo::pump(0.5);
   std::printf("\n");
   demo::printScreen(list);
+  picture(list, "step-list-captured");
   if (!tap(list, "Submit")) return false;
+  // The loading overlay while the upload is on its way.
+  if (waitFor([] { return morvik::LoadingOverlay::shared()->superview() != nullptr; }, 2))
+    picture(list, "uploading");
   if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen"; }, 30)) {
     std::printf("  no result screen within 30 s\n");
     return false;
@@ -217,6 +245,7 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   auto result = navigation->topViewController();
   std::printf("\n");
   demo::printScreen(result);
+  picture(result, "result");
   if (!tap(result, "Done")) return false;
   return expectStatus(host, "Document Verified");
 }
@@ -232,6 +261,9 @@ bool runFaceDetection(Host& host, demo::ScriptedPerson& person, const std::strin
   if (!capture) return false;
   demo::printScreen(capture);
   if (!runCapture(capture, person, [&] { return !host.coverShown(); })) return false;
+  // An alert the flow shows before it closes.
+  if (auto alert = std::dynamic_pointer_cast<uikit::UIAlertController>(capture->presentedViewController()))
+    picture(alert, "alert");
   return expectStatus(host, expected);
 }
 
@@ -338,6 +370,8 @@ int main(int argc, char** argv) {
     server->stop();
     return failed;
   }
+  demo::ScreenPictures screens(folder / "screens");
+  pictures = &screens;
   {
     Host host;
     if (mode == Mode::window) {
@@ -364,6 +398,8 @@ int main(int argc, char** argv) {
   demo::pump(0.5);
   person.unregisterCameras();
 
+  pictures = nullptr;
+  std::printf("\n%d pictures of the screens written to %s\n", screens.finish(), (folder / "screens").c_str());
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();

@@ -52,8 +52,7 @@ void update(std::optional<T>& applied, const T& value, Apply apply) {
 std::vector<std::shared_ptr<NSLayoutConstraint>> pin(UIView& box, const std::shared_ptr<UIView>& child,
                                                      std::array<CGFloat, 4> insets) {
   child->setTranslatesAutoresizingMaskIntoConstraints(false);
-  auto boxRef = box.shared_from_this();
-  boxRef->addSubview(child);
+  if (child->superview().get() != &box) box.shared_from_this()->addSubview(child);
   std::vector<std::shared_ptr<NSLayoutConstraint>> made{
       child->topAnchor().constraintEqualTo(box.topAnchor(), insets[0]),
       child->leadingAnchor().constraintEqualTo(box.leadingAnchor(), insets[1]),
@@ -404,6 +403,13 @@ Rendered DecorationView::render(RenderContext& context, Node& node, const Enviro
   if (state->boxed) {
     if (state->wrapper.hold(child.view, {0, 0, 0, 0})) state->painted.reset();
     child.view = state->wrapper.box;
+  } else if (state->wrapper.box) {
+    // Boxed for an earlier content view: that box is done with.
+    auto& old = state->wrapper;
+    if (old.child && old.child != child.view && old.child->superview() == old.box)
+      old.child->removeFromSuperview();
+    NSLayoutConstraint::deactivate(old.constraints);
+    old = Wrapper{};
   }
   if (background) {
     auto& target = child.view;

@@ -109,11 +109,21 @@ const PangoFontDescription* fontDescription(const UIFont& font) {
   return d;
 }
 
+void setLayoutText(PangoLayout* layout, const std::string& text) {
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+    return;
+  }
+  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  pango_layout_set_text(layout, valid, -1);
+  g_free(valid);
+}
+
 double shapedWidthLocked(const std::string& text, const UIFont& font) {
   PangoLayout* layout = pango_layout_new(sharedContext());
   pango_layout_set_font_description(layout, fontDescription(font));
   pango_layout_set_single_paragraph_mode(layout, TRUE);
-  pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  setLayoutText(layout, text);
   PangoRectangle logical;
   pango_layout_get_extents(layout, nullptr, &logical);
   g_object_unref(layout);

@@ -19,6 +19,9 @@ std::mutex& pangoLock();
 PangoContext* sharedContext();
 // Inter at the font's size and weight (cached; owned by the cache).
 const PangoFontDescription* fontDescription(const UIFont& font);
+// Sets the layout's text; invalid UTF-8 is shown as U+FFFD, as the platform
+// shows undecodable bytes.
+void setLayoutText(PangoLayout* layout, const std::string& text);
 // Shaped width of one line; call with pangoLock() held.
 double shapedWidthLocked(const std::string& text, const UIFont& font);
 // The same, taking the lock; cached.

@@ -253,8 +253,9 @@ void MorvikVerify::Internal::deliver(const MorvikVerificationResult& result) {
 
 void MorvikVerify::Internal::dismissVerification(
     const std::shared_ptr<uikit::UINavigationController>& navigation) {
-  auto record = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
-  if (record && record->record()->ended) return;
+  auto flow = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
+  // Its outcome is decided already (a second tap, or a reply being handled).
+  if (flow && flow->record()->ended) return;
   // The root of the first window of the first scene dismisses, when the flow
   // is in that window: whatever the host presented the flow from goes too.
   std::shared_ptr<uikit::UIViewController> dismisser;
@@ -270,7 +271,7 @@ void MorvikVerify::Internal::dismissVerification(
   // Elsewhere (another window, or a first window without a root): the flow
   // alone, so that Close never leaves it on screen.
   if (!dismisser && navigation) dismisser = navigation->presentingViewController();
-  if (record) record->record()->ended = true;
+  if (flow) flow->record()->ended = true;
   if (!dismisser) {
     finishCancelled();
     return;
@@ -439,6 +440,8 @@ void MorvikVerify::Internal::handleFaceCapture(const std::shared_ptr<uikit::UIIm
     completeWithError(MorvikVerifyError::verificationFailed(kFailedToCaptureFace));
     return;
   }
+  // The screen takes no further photo: the flow ends with this one's reply.
+  if (captureVC) captureVC->isCapturePaused = true;
   if (record) {
     record->uploading = true;
     record->overlayShown = true;
@@ -463,7 +466,7 @@ namespace {
 // whose outcome is already decided, is left alone and nothing is delivered.
 void dismissFlowThen(const std::shared_ptr<IDCaptureVC>& captureVC, std::function<void()> outcome) {
   if (auto record = flowOf(captureVC)) {
-    record->uploading = false;
+    // Still uploading as far as further photos go: the flow ends here.
     hideFaceOverlay(*record);
   } else if (!captureVC || !captureVC->navigationController()) {
     // The flow is gone: whoever took it away hid the overlay.

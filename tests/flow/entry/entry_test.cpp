@@ -459,6 +459,7 @@ TEST_F(EntryTest, FaceRoadUploadsOnePhotoUnderItsOverlay) {
     settle();
     EXPECT_TRUE(overlayShown());
     ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    EXPECT_TRUE(faceScreen()->isCapturePaused) << "the camera takes no further photo";
     for (int more = 0; more < 3; ++more) deliverPhoto(selfie());
     settle();
     ASSERT_TRUE(awaitEvents(2));

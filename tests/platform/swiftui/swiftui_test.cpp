@@ -260,7 +260,10 @@ struct Greeting : View {
   State<std::string> name{""};
   State<int> other{0};
   AnyView body() const override {
-    return VStack({TextField("Name", name.projectedValue()).textFieldStyle(RoundedBorderTextFieldStyle()),
+    // The rounded field has a colour of its own: the red goes on a box around it.
+    return VStack({TextField("Name", name.projectedValue())
+                       .textFieldStyle(RoundedBorderTextFieldStyle())
+                       .background(Color::red()),
                    Text::verbatim("Hello, " + name.get()).padding(4).background(Color::blue()), Counted()});
   }
 };
@@ -272,6 +275,9 @@ TEST_F(SwiftUITest, RendersUpdateTheSameViewsInPlace) {
   ASSERT_TRUE(field && label);
   ASSERT_TRUE(field->becomeFirstResponder());
   const auto rendersBefore = controller->renderCount();
+  auto box = field->superview();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->backgroundColor(), uikit::UIColor::systemRed());
 
   for (const std::string typed : {"A", "Ad", "Ada"}) {
     SCOPED_TRACE(typed);
@@ -281,6 +287,8 @@ TEST_F(SwiftUITest, RendersUpdateTheSameViewsInPlace) {
     EXPECT_TRUE(field->isFirstResponder());
     EXPECT_EQ(field->text(), typed);
     EXPECT_EQ(findLabel(window, "Hello, " + typed).get(), label.get());  // the same label, new text
+    EXPECT_EQ(field->superview(), box);
+    EXPECT_EQ(field->backgroundColor(), uikit::UIColor::systemBackground());
   }
   EXPECT_EQ(controller->renderCount(), rendersBefore + 3);
 

@@ -14,9 +14,10 @@
 //   three cases (a value cast from a number, say), or whose base URL is not
 //   acceptable (see MorvikVerifyConfig): it throws std::invalid_argument, on
 //   the caller's thread, saying why, and the earlier configuration stays.
-// - Every start gets one outcome, through the completion (and the delegate,
-//   where said). The refusals of a start are answered at once, on the thread
-//   the start runs on, through the completion alone, and store nothing:
+// - Every start is answered, through the completion (and the delegate,
+//   where said), and a flow ends with exactly one final outcome. The
+//   refusals of a start are answered at once, on the thread the start runs
+//   on, through the completion alone, and store nothing:
 //     nothing to present from, or the presentation refused:
 //       verificationFailed("Unable to present verification screen");
 //     a flow of the SDK already shown: verificationFailed("A verification is

@@ -37,10 +37,10 @@
 #include <vector>
 
 #include <morvik/Export.h>
-#include <morvik/api/models/JSONCoding.h>
 #include <morvik/platform/foundation/AttributedString.h>
 #include <morvik/platform/foundation/Calendar.h>
 #include <morvik/platform/foundation/Date.h>
+#include <morvik/platform/foundation/JSONCoding.h>
 #include <morvik/platform/foundation/TimeZone.h>
 #include <morvik/platform/foundation/UserDefaults.h>
 #include <morvik/platform/uikit/UILabel.h>
@@ -105,16 +105,17 @@ MORVIK_API bool setAsLink(foundation::NSMutableAttributedString& string, std::st
 
 // How a type is coded as JSON for the user-defaults functions: encode
 // answers the JSON text and throws when the value cannot be encoded; decode
-// throws when the text does not hold a value of the type. The reply records
-// are codable as they are; a host makes its own type codable by
-// specialising JSONCoder for it.
+// throws when the text does not hold a value of the type. Every type the
+// platform's keyed JSON coding knows (foundation::KeyedCodable: the reply
+// records among them) is codable as it is; a host makes its own type
+// codable by specialising JSONCoder (or foundation::CodingKeys) for it.
 template <class T>
 struct JSONCoder;
 
-template <JSONRecord T>
+template <foundation::KeyedCodable T>
 struct JSONCoder<T> {
-  static std::string encode(const T& value) { return encodeJSON(value); }
-  static T decode(std::string_view json) { return decodeJSON<T>(json); }
+  static std::string encode(const T& value) { return foundation::encodeJSON(value); }
+  static T decode(std::string_view json) { return foundation::decodeJSON<T>(json); }
 };
 
 template <class T>
