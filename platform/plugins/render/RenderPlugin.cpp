@@ -1155,13 +1155,15 @@ void Renderer::drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds
     // A pushed frame already converted has let its planes go: nothing to
     // convert again (at another size) until the next frame.
     if (!readable) return;
-    video.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0);
+    // Every pixel is written by the conversion: no clearing first.
+    video.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
     if (!drawNV12(*frame, RenderBuffer{video.pixels.data(), w, h, w * 4}, 0, 0, w, h)) return;
     video.generation = generation, video.width = w, video.height = h;
     if (auto it = pushed_.find(&layer); it != pushed_.end()) it->second.fresh = false;
   }
   cairo_surface_t* surface =
-      cairo_image_surface_create_for_data(video.pixels.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
+      // Opaque: copied, not blended.
+      cairo_image_surface_create_for_data(video.pixels.data(), CAIRO_FORMAT_RGB24, w, h, w * 4);
   cairo_save(cr);
   cairo_identity_matrix(cr);
   cairo_set_source_surface(cr, surface, box.x0, box.y0);
