@@ -19,6 +19,7 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavut
 pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
 # The rendering plugin only (never the platform library itself).
 pkg_check_modules(RENDERING REQUIRED IMPORTED_TARGET cairo pangocairo pango harfbuzz fontconfig)
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 find_package(OpenSSL REQUIRED)
 find_package(Freetype REQUIRED)
 if(MORVIK_BUILD_TESTS)

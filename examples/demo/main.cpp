@@ -19,11 +19,18 @@
 // folder. The exit status is 0 only when every road ends as expected.
 //
 //   morvik-demo [output folder]   (default: demo-output)
+//   morvik-demo --window [output folder]
+//       the same, visibly: the host's window is shown on the desktop
+//   morvik-demo --live [output folder]
+//       the demo screen in a desktop window for a person to use with the
+//       pointer and the keyboard, on the machine's V4L2 camera if it has one
+//       (the virtual cameras otherwise); closing the window ends it
 #include <morvik/MorvikVerify.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/swiftui.h>
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/platform/uikit/UIWindowDesktop.h>
 #include <morvik/support/LoadingOverlay.h>
 
 #include <chrono>
@@ -101,9 +108,13 @@ void picture(const std::shared_ptr<uikit::UIViewController>& screen, const std::
 
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+// The desktop window (--window), once the person closed it: the script stops.
+std::shared_ptr<uikit::UIWindow> gShownWindow;
+bool windowClosed() { return gShownWindow && !uikit::isOnDesktop(*gShownWindow); }
+
 // Runs the main loop until `done` (real time, bounded); false on time-out.
 bool waitFor(const std::function<bool()>& done, double seconds) {
-  return dispatch::MainLoop::runUntil(done, seconds);
+  return dispatch::MainLoop::runUntil([&] { return done() || windowClosed(); }, seconds) && !windowClosed();
 }
 
 void showDemoScreen(const Host& host) {
@@ -126,6 +137,7 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
   bool pictured = false;
   const bool face = kind != morvik::IDScanStepKind::front && kind != morvik::IDScanStepKind::back;
   while (!finished()) {
+    if (windowClosed()) return false;
     if (since(start) > 60) {
       std::printf("  no picture within a minute\n");
       return false;
@@ -142,7 +154,7 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
     // The screen once it shows the outline of the document (or, for a
     // face, once the person has been in view a moment), with what the
     // camera shows in its preview.
-    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 1.5 : 5))) {
+    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 0.5 : 5))) {
       demo::showInPreview(screen->view(), person.scene(face), face);
       picture(screen, std::string("capture-") + (face                                    ? "face"
                                                  : kind == morvik::IDScanStepKind::front ? "front"
@@ -268,10 +280,36 @@ bool runClose(Host& host) {
   return expectStatus(host, "Error: User cancelled the verification process.");
 }
 
+// --live: the demo screen for a person, until the window is closed.
+int runLive(Host& host, demo::ScriptedPerson& person, bool virtualCameras) {
+  if (virtualCameras) {
+    // Nobody scripts the person in front of the virtual cameras: they hold
+    // what each capture screen asks for and follow its instructions.
+    person.lookAtScreenWhileFilmed([&host, &person] {
+      auto navigation = host.flow();
+      auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation ? navigation->topViewController() : nullptr);
+      if (!capture) return;
+      const auto kind = capture->step().kind();
+      if (kind == morvik::IDScanStepKind::front) person.hold(demo::ScriptedPerson::Card::front);
+      if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
+      for (const auto& text : demo::visibleTexts(capture->view())) person.reactTo(text);
+    });
+  }
+  std::printf("\nThe demo screen is in a window: use it with the pointer and the keyboard; close the window to end.\n");
+  dispatch::MainLoop::run();
+  std::printf("The window was closed.\n");
+  showDemoScreen(host);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows as it happens, also in a log
+  enum class Mode { headless, window, live } mode = Mode::headless;
+  if (argc > 1 && std::string(argv[1]) == "--window") mode = Mode::window;
+  if (argc > 1 && std::string(argv[1]) == "--live") mode = Mode::live;
+  if (mode != Mode::headless) --argc, ++argv;
   const std::filesystem::path folder = argc > 1 ? argv[1] : "demo-output";
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -308,16 +346,38 @@ int main(int argc, char** argv) {
                                                      uikit::UIColor::systemBlue(), server->baseURL()));
   auto delegate = std::make_shared<HostDelegate>();
   MorvikVerify::shared().setDelegate(delegate);
-  if (!person.registerCameras()) {
+  std::unique_ptr<demo::RealCameraBridge> realCamera;
+  if (mode == Mode::live) {
+    realCamera = demo::RealCameraBridge::start();
+    if (realCamera) {
+      std::printf("Camera: %s (V4L2)\n", realCamera->name().c_str());
+    } else {
+      std::printf("No V4L2 camera on this machine: the virtual cameras show a generated licence and face.\n");
+    }
+  }
+  if (!realCamera && !person.registerCameras()) {
     std::fprintf(stderr, "morvik-demo: no virtual camera\n");
     return 1;
   }
 
+  int failed = 0;
+  if (mode == Mode::live) {
+    Host host;
+    if (!uikit::showOnDesktop(host.window, {0, "Morvik Verify demo"})) return 1;
+    failed = runLive(host, person, !realCamera);
+    realCamera.reset();
+    person.unregisterCameras();
+    server->stop();
+    return failed;
+  }
   demo::ScreenPictures screens(folder / "screens");
   pictures = &screens;
-  int failed = 0;
   {
     Host host;
+    if (mode == Mode::window) {
+      if (!uikit::showOnDesktop(host.window, {0, "Morvik Verify demo"})) return 1;
+      gShownWindow = host.window;
+    }
     demo::pump(0.2);
     showDemoScreen(host);
     type(host, kEmail);
@@ -332,12 +392,14 @@ int main(int argc, char** argv) {
             : 1;
     failed += runClose(host) ? 0 : 1;
     demo::pump(0.5);
+    if (windowClosed()) std::printf("\nThe window was closed: the demo stopped.\n");
+    gShownWindow.reset();
   }
   demo::pump(0.5);
   person.unregisterCameras();
 
   pictures = nullptr;
-  std::printf("\n%d pictures of the screens written to %s\n", screens.count(), (folder / "screens").c_str());
+  std::printf("\n%d pictures of the screens written to %s\n", screens.finish(), (folder / "screens").c_str());
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();

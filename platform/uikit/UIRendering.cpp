@@ -3,8 +3,11 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "foundation/PluginLoader.h"
 #include "morvik/platform/uikit/UIView.h"
@@ -60,9 +63,20 @@ UIView& treeRoot(UIView& view) {
   return *top;
 }
 
+// Trees laid out again since the plugin's metrics took over: each once, so
+// that drawing a screen again does not disturb its layout (main thread only).
+bool relaidSinceLoad(UIView& root) {
+  static std::vector<std::weak_ptr<UIView>> relaid;
+  std::erase_if(relaid, [](const std::weak_ptr<UIView>& w) { return w.expired(); });
+  for (const auto& w : relaid) {
+    if (w.lock().get() == &root) return true;
+  }
+  relaid.push_back(root.weak_from_this());
+  return false;
+}
+
 struct RendererState {
   void* plugin = nullptr;
-  bool relaid = false;
 };
 
 }  // namespace
@@ -87,36 +101,25 @@ std::vector<quartz::CGRect> ViewRenderer::render(UIView& view, quartz::CGFloat s
                                                  const RenderBuffer& into) {
   const auto* plugin = detail::renderPlugin();
   if (!plugin || !usable(into) || !(scale > 0) || !std::isfinite(scale)) return {};
-  if (!state_) state_ = new RendererState{plugin->createRenderer(), false};
+  if (!state_) state_ = new RendererState{plugin->createRenderer()};
   auto* state = static_cast<RendererState*>(state_);
   if (!state->plugin) return {};
-  if (!state->relaid) {
-    invalidateText(treeRoot(view));
-    state->relaid = true;
-  }
+  if (UIView& root = treeRoot(view); !relaidSinceLoad(root)) invalidateText(root);
   view.layoutIfNeeded();
   return plugin->render(state->plugin, view, scale, into);
 }
 
-std::optional<foundation::Data> snapshotPNG(UIView& view, quartz::CGFloat scale) {
-  if (!(scale > 0) || !std::isfinite(scale) || scale > 16) return std::nullopt;
-  if (!renderingAvailable()) return std::nullopt;
-  // Laid out first: the size to snapshot may come from the layout.
-  view.layoutIfNeeded();
-  const auto size = view.bounds().size;
-  const double w = std::ceil(size.width * scale - 1e-6), h = std::ceil(size.height * scale - 1e-6);
-  if (!(w >= 1 && h >= 1) || w * h > 64e6) return std::nullopt;
-  cv::Mat pixels(static_cast<int>(h), static_cast<int>(w), CV_8UC4, cv::Scalar::all(0));
-  RenderBuffer buffer{pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step)};
-  ViewRenderer renderer;
-  renderer.render(view, scale, buffer);
+std::optional<foundation::Data> pngData(const RenderBuffer& pixels) {
+  if (!usable(pixels)) return std::nullopt;
   // Premultiplied words to straight-alpha BGRA (the same byte order on
   // little-endian machines).
-  for (int r = 0; r < pixels.rows; ++r) {
-    auto* p = pixels.ptr<std::uint8_t>(r);
-    for (int c = 0; c < pixels.cols; ++c, p += 4) {
-      std::uint32_t word;
-      std::memcpy(&word, p, 4);
+  cv::Mat straight(pixels.height, pixels.width, CV_8UC4);
+  for (int r = 0; r < pixels.height; ++r) {
+    const auto* in =
+        reinterpret_cast<const std::uint32_t*>(pixels.pixels + static_cast<std::size_t>(r) * pixels.stride);
+    auto* p = straight.ptr<std::uint8_t>(r);
+    for (int c = 0; c < pixels.width; ++c, p += 4) {
+      const std::uint32_t word = in[c];
       const unsigned a = word >> 24;
       unsigned red = (word >> 16) & 0xff, green = (word >> 8) & 0xff, blue = word & 0xff;
       if (a != 0 && a != 255) {
@@ -130,9 +133,25 @@ std::optional<foundation::Data> snapshotPNG(UIView& view, quartz::CGFloat scale)
       p[3] = static_cast<std::uint8_t>(a);
     }
   }
-  auto png = quartz::codec::encodePNG(pixels);
+  auto png = quartz::codec::encodePNG(straight);
   if (png.empty()) return std::nullopt;
   return foundation::Data(std::move(png));
+}
+
+std::optional<foundation::Data> snapshotPNG(UIView& view, quartz::CGFloat scale) {
+  if (!(scale > 0) || !std::isfinite(scale) || scale > 16) return std::nullopt;
+  if (!renderingAvailable()) return std::nullopt;
+  // Laid out first: the size to snapshot may come from the layout.
+  view.layoutIfNeeded();
+  const auto size = view.bounds().size;
+  const double w = std::ceil(size.width * scale - 1e-6), h = std::ceil(size.height * scale - 1e-6);
+  if (!(w >= 1 && h >= 1) || w * h > 64e6) return std::nullopt;
+  std::vector<std::uint32_t> words(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+  RenderBuffer buffer{reinterpret_cast<std::uint8_t*>(words.data()), static_cast<int>(w), static_cast<int>(h),
+                      4 * static_cast<int>(w)};
+  ViewRenderer renderer;
+  renderer.render(view, scale, buffer);
+  return pngData(buffer);
 }
 
 bool writeSnapshotPNG(UIView& view, quartz::CGFloat scale, const std::filesystem::path& to) {

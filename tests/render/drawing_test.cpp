@@ -273,6 +273,20 @@ TEST(Drawing, RedrawsOnlyWhatChangedAndMatchesAFullRedraw) {
   const Pixels full = render(*root, 2);
   EXPECT_EQ(partial.words, full.words);
 
+  // A pressed button dims its title.
+  auto button = std::make_shared<uikit::UIButton>(uikit::UIButton::ButtonType::system);
+  button->setFrame(CGRect::make(10, 70, 100, 40));
+  button->setTitle("Start", uikit::UIControlState::normal);
+  button->setTitleColor(UIColor::black(), uikit::UIControlState::normal);
+  root->addSubview(button);
+  renderer.render(*root, 2, partial.buffer());
+  const int inkBefore = inkIn(partial, 20, 140, 220, 220);
+  button->setHighlighted(true);
+  ASSERT_FALSE(renderer.render(*root, 2, partial.buffer()).empty());
+  EXPECT_GT(inkBefore, 50);
+  EXPECT_EQ(inkIn(partial, 20, 140, 220, 220), 0) << "the title is drawn light while pressed";
+  button->removeFromSuperview();
+
   // Removing a view redraws where it was.
   root->subviews().back()->removeFromSuperview();
   renderer.render(*root, 2, partial.buffer());

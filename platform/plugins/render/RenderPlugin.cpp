@@ -481,6 +481,13 @@ PangoAttrList* lineAttributes(const foundation::NSAttributedString& text, std::s
   return list;
 }
 
+// A pressed button shows its title and image dimmed, as the platform does.
+double pressedAlpha(const UIView& content) {
+  auto* button = dynamic_cast<const UIButton*>(content.superview().get());
+  if (!button || !button->isHighlighted()) return 1;
+  return button->buttonType() == UIButton::ButtonType::system ? 0.3 : 0.6;
+}
+
 void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   const auto lines = label.renderedLines();
   if (lines.empty()) return;
@@ -490,6 +497,7 @@ void drawLabel(cairo_t* cr, const UILabel& label, const CGRect& bounds) {
   double y = bounds.origin.y + std::max(0.0, (bounds.size.height - block) / 2);
   CGColor color = label.textColor().cgColor();
   if (!label.isEnabled()) color = color.copy(color.alpha * 0.45);
+  color = color.copy(color.alpha * pressedAlpha(label));
   const auto& attributed = label.attributedText();
   const std::string whole = attributed ? attributed->string() : std::string();
   std::size_t searchFrom = 0;
@@ -762,12 +770,26 @@ void boxBlur(std::vector<std::uint8_t>& a, int w, int h, int stride, int r) {
   }
 }
 
+struct ScaledKey {
+  const quartz::CGImage* image;
+  int orientation, w, h;
+  bool operator==(const ScaledKey&) const = default;
+};
+struct ScaledKeyHash {
+  std::size_t operator()(const ScaledKey& k) const {
+    return std::hash<const void*>()(k.image) ^ (std::size_t(k.w) * 73856093u) ^
+           (std::size_t(k.h) * 19349663u) ^ std::size_t(k.orientation);
+  }
+};
+
 class Renderer {
  public:
   ~Renderer() {
     for (auto& [k, s] : shadows_) cairo_surface_destroy(s.surface);
+    for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
+  void setLayerVideo(const uikit::detail::LayerVideo& video) { video_ = video; }
   std::vector<CGRect> render(UIView& view, double scale, const RenderBuffer& into);
 
  private:
@@ -793,11 +815,32 @@ class Renderer {
   void drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry& g, bool hasShape);
   void drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g);
   void drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect, const std::optional<CGColor>& tint);
+  const NV12Frame* layerVideo(const CALayer& layer, std::uint64_t& generation) const {
+    return video_.frame ? video_.frame(video_.context, layer, generation) : nullptr;
+  }
+  void drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds);
+
+  // One converted frame per video layer, kept while the frame lasts: a
+  // redraw of part of the layer does not convert the frame again.
+  struct VideoPixels {
+    std::uint64_t generation = 0;
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+    bool used = false;
+  };
+  uikit::detail::LayerVideo video_;
+  std::unordered_map<const CALayer*, VideoPixels> videoPixels_;
 
   std::unordered_map<const CALayer*, UIView*> views_;
   std::unordered_map<const CALayer*, Item> items_;
   std::unordered_map<const CALayer*, Box> subtreeBoxes_;
   std::unordered_map<ShadowKey, Shadow, ShadowKeyHash> shadows_;
+  struct Scaled {
+    quartz::CGImageRef image;  // keeps the key's address from being reused
+    cairo_surface_t* surface = nullptr;
+    bool used = false;
+  };
+  std::unordered_map<ScaledKey, Scaled, ScaledKeyHash> scaled_;
   ImageCache images_;
   const UIView* lastView_ = nullptr;
   double lastScale_ = 0;
@@ -815,6 +858,7 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   h.add(layer.shadowRadius()), h.add(layer.shadowOffset().width), h.add(layer.shadowOffset().height);
   h.add(layer.contents().get()), h.add(static_cast<std::uint64_t>(layer.contentsGravity()));
   h.add(layer.mask().get());
+  if (std::uint64_t generation = 0; layerVideo(layer, generation)) h.add(generation);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer)) {
     if (shape->path()) {
       for (const auto& e : shape->path()->elements()) {
@@ -840,6 +884,8 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   const UIView* view = viewOf(&layer);
   if (!view) return h.h;
   if (auto* nav = shownNavigation(*view)) hashNavigation(h, *nav);
+  if (auto* button = dynamic_cast<const UIButton*>(view->superview().get()))
+    h.add(static_cast<std::uint64_t>(button->isHighlighted()));
   if (auto* label = dynamic_cast<const UILabel*>(view)) {
     if (label->attributedText()) {
       h.add(label->attributedText()->string());
@@ -943,6 +989,52 @@ void Renderer::drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect,
   cairo_pattern_set_matrix(pattern, &m);
   cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_matrix_t ctm;
+  cairo_get_matrix(cr, &ctm);
+  const double dw = rect.size.width * ctm.xx, dh = rect.size.height * ctm.yy;
+  const bool axisAligned = ctm.xy == 0 && ctm.yx == 0 && ctm.xx > 0 && ctm.yy > 0;
+  if (axisAligned && dw >= 1 && dh >= 1 && dw * dh <= 4e6) {
+    // Filtered once at the size it is shown at, then only copied: scaling
+    // with a good filter costs more than everything else on a screen.
+    const ScaledKey key{image.cgImage().get(), static_cast<int>(image.imageOrientation()),
+                        static_cast<int>(std::lround(dw)), static_cast<int>(std::lround(dh))};
+    auto& scaled = scaled_[key];
+    if (!scaled.surface) {
+      scaled.image = image.cgImage();
+      scaled.surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, key.w, key.h);
+      cairo_t* sc = cairo_create(scaled.surface);
+      cairo_scale(sc, key.w / rect.size.width, key.h / rect.size.height);
+      cairo_translate(sc, -rect.origin.x, -rect.origin.y);
+      cairo_set_source(sc, pattern);
+      cairo_paint(sc);
+      cairo_destroy(sc);
+    }
+    scaled.used = true;
+    double x = rect.origin.x, y = rect.origin.y;
+    cairo_matrix_transform_point(&ctm, &x, &y);
+    cairo_pattern_t* copy = cairo_pattern_create_for_surface(scaled.surface);
+    cairo_matrix_t place;
+    cairo_matrix_init(&place, key.w / dw, 0, 0, key.h / dh, -x * key.w / dw, -y * key.h / dh);
+    cairo_pattern_set_matrix(copy, &place);
+    const bool aligned = std::fabs(x - std::round(x)) < 1e-3 && std::fabs(y - std::round(y)) < 1e-3 &&
+                         std::fabs(dw - key.w) < 1e-3 && std::fabs(dh - key.h) < 1e-3;
+    cairo_pattern_set_filter(copy, aligned ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, x, y, dw, dh);
+    cairo_clip(cr);
+    if (tint) {
+      setColor(cr, *tint);
+      cairo_mask(cr, copy);
+    } else {
+      cairo_set_source(cr, copy);
+      cairo_paint(cr);
+    }
+    cairo_restore(cr);
+    cairo_pattern_destroy(copy);
+    cairo_pattern_destroy(pattern);
+    return;
+  }
   cairo_save(cr);
   cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
   cairo_clip(cr);
@@ -1011,9 +1103,38 @@ void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry
   cairo_restore(cr);
 }
 
+void Renderer::drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds) {
+  std::uint64_t generation = 0;
+  const NV12Frame* frame = layerVideo(layer, generation);
+  if (!frame) return;
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  const Box box = deviceBox(m, bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height).rounded();
+  const double bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+  if (box.empty() || bw > 16384 || bh > 16384) return;
+  const int w = static_cast<int>(bw), h = static_cast<int>(bh);
+  auto& video = videoPixels_[&layer];
+  video.used = true;
+  if (video.generation != generation || video.width != w || video.height != h || video.pixels.empty()) {
+    video.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0);
+    if (!drawNV12(*frame, RenderBuffer{video.pixels.data(), w, h, w * 4}, 0, 0, w, h)) return;
+    video.generation = generation, video.width = w, video.height = h;
+  }
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(video.pixels.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_set_source_surface(cr, surface, box.x0, box.y0);
+  cairo_rectangle(cr, box.x0, box.y0, bw, bh);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(surface);
+}
+
 void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g) {
   const CGRect bounds = g.bounds;
   const double w = bounds.size.width, h = bounds.size.height;
+  drawVideo(cr, layer, bounds);
   if (auto* gradient = dynamic_cast<const quartz::CAGradientLayer*>(&layer);
       gradient && !gradient->colors().empty()) {
     const auto s = gradient->startPoint(), e = gradient->endPoint();
@@ -1132,7 +1253,13 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
           (image->renderingMode() == UIImage::RenderingMode::automatic && image->isSymbolImage());
       std::optional<CGColor> tint;
       if (templated) tint = imageView->tintColor().cgColor();
+      const double alpha = pressedAlpha(*imageView);
+      if (alpha < 1) cairo_push_group(cr);
       drawImage(cr, *image, placeContent(imageView->contentMode(), image->size(), bounds), tint);
+      if (alpha < 1) {
+        cairo_pop_group_to_source(cr);
+        cairo_paint_with_alpha(cr, alpha);
+      }
     }
   } else if (auto* field = dynamic_cast<const UITextField*>(view)) {
     drawTextField(cr, *field, bounds);
@@ -1150,7 +1277,18 @@ void Renderer::draw(cairo_t* cr, const CALayer& layer, const Box& damage) {
   cairo_save(cr);
   cairo_transform(cr, &g.local);
   const bool group = g.opacity < 1 || layer.mask();
-  if (group) cairo_push_group(cr);
+  if (group) {
+    // A group is as large as the clip: bound it by what this subtree covers.
+    const Box& extent = sub->second;
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, std::floor(extent.x0), std::floor(extent.y0),
+                    std::ceil(extent.x1) - std::floor(extent.x0),
+                    std::ceil(extent.y1) - std::floor(extent.y0));
+    cairo_restore(cr);
+    cairo_clip(cr);
+    cairo_push_group(cr);
+  }
   const CGRect b = g.bounds;
   const bool background = layer.backgroundColor() && layer.backgroundColor()->alpha > 0;
   const auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer);
@@ -1294,6 +1432,8 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
                                                                  into.height, into.stride);
   cairo_t* cr = cairo_create(surface);
   for (auto& [k, s] : shadows_) s.used = false;
+  for (auto& [k, v] : videoPixels_) v.used = false;
+  for (auto& [k, s] : scaled_) s.used = false;
   for (const auto& box : merged) {
     cairo_save(cr);
     cairo_rectangle(cr, box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
@@ -1311,6 +1451,25 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
   images_.sweep();
+  // A video layer not redrawn this time may be gone: its frame is dropped
+  // (it is converted again if the layer shows once more).
+  for (auto it = videoPixels_.begin(); it != videoPixels_.end();) {
+    it = it->second.used ? std::next(it) : videoPixels_.erase(it);
+  }
+  // Scaled copies not drawn this time are kept within a budget of 8 million
+  // pixels (a damaged region may leave out an image still on screen); beyond
+  // it they go, and every frame's new camera picture does not pile up.
+  double cached = 0;
+  for (const auto& [k, v] : scaled_) cached += double(k.w) * k.h;
+  for (auto it = scaled_.begin(); it != scaled_.end() && cached > 8e6;) {
+    if (!it->second.used) {
+      cached -= double(it->first.w) * it->first.h;
+      cairo_surface_destroy(it->second.surface);
+      it = scaled_.erase(it);
+    } else {
+      ++it;
+    }
+  }
   for (auto it = shadows_.begin(); it != shadows_.end();) {
     if (!it->second.used && shadows_.size() > 64) {
       cairo_surface_destroy(it->second.surface);
@@ -1327,6 +1486,9 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
+void setRendererLayerVideo(void* r, const uikit::detail::LayerVideo& video) {
+  static_cast<Renderer*>(r)->setLayerVideo(video);
+}
 std::vector<CGRect> renderTree(void* r, UIView& view, double scale, const RenderBuffer& into) {
   return static_cast<Renderer*>(r)->render(view, scale, into);
 }
@@ -1339,6 +1501,7 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
+  p.setLayerVideo = setRendererLayerVideo;
   return p;
 }();
 

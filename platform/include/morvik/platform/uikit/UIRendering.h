@@ -78,6 +78,9 @@ class ViewRenderer {
 std::optional<foundation::Data> snapshotPNG(UIView& view, quartz::CGFloat scale);
 // The same, written to a file; false on any failure.
 bool writeSnapshotPNG(UIView& view, quartz::CGFloat scale, const std::filesystem::path& to);
+// PNG bytes of pixels a renderer drew (alpha kept); nothing for an unusable
+// buffer. Any thread: a host may draw on the main thread and encode elsewhere.
+std::optional<foundation::Data> pngData(const RenderBuffer& pixels);
 
 // A camera frame in NV12 (a Y plane, then interleaved Cb Cr at half
 // resolution, video range BT.601 as the cameras deliver), to be shown upright
