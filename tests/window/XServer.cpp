@@ -94,6 +94,19 @@ void XServer::press(const std::string& keysym, int times) {
   XFlush(d);
 }
 
+void XServer::close(unsigned long window) {
+  Display* d = dpy(display_);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, window, False, NoEventMask, &event);
+  XFlush(d);
+}
+
 cv::Mat XServer::screenshot(unsigned long window, int width, int height) {
   Display* d = dpy(display_);
   XSync(d, False);

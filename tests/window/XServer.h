@@ -28,6 +28,9 @@ class XServer {
   void type(const std::string& text);
   // Presses and releases a key by its keysym name ("BackSpace"), `times` times.
   void press(const std::string& keysym, int times = 1);
+  // Asks the window to close, as a window manager's close button does
+  // (WM_DELETE_WINDOW).
+  void close(unsigned long window);
   // The window's pixels as BGR (empty on failure).
   cv::Mat screenshot(unsigned long window, int width, int height);
 

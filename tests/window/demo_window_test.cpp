@@ -217,6 +217,17 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
   }
   EXPECT_LE(share, kDifferingShare) << share * 100
                                     << " % of the window's pixels differ from the offscreen render";
+
+  // Closing the window ends the host's run loop (a guard stops it after 10 s).
+  auto timedOut = std::make_shared<bool>(false);
+  dispatch::DispatchQueue::main().asyncAfter(dispatch::DispatchTime::now() + 10.0, [timedOut] {
+    *timedOut = true;
+    dispatch::MainLoop::stop();
+  });
+  x.close(xWindow);
+  dispatch::MainLoop::run();
+  EXPECT_FALSE(*timedOut) << "closing the window did not end the run loop";
+  EXPECT_FALSE(uikit::isOnDesktop(*window));
 }
 
 }  // namespace
