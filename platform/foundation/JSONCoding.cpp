@@ -182,13 +182,8 @@ class RecordReader {
   bool key(json::string_t& name) {
     if (skipping_ > 0) return true;
     Frame& frame = frames_.back();
-    frame.field = kNoField;
-    for (std::size_t i = 0; i < frame.coding->count(); ++i) {
-      if (frame.coding->key(i) == name) {
-        frame.field = i;
-        break;
-      }
-    }
+    const std::size_t index = frame.coding->indexOf(name);
+    frame.field = index < frame.coding->count() ? index : kNoField;
     if (frame.field != kNoField) {
       // A repeated member replaces the earlier one, and its failure with it.
       frame.coding->clear(frame.record, frame.field);

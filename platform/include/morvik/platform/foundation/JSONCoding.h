@@ -57,6 +57,8 @@ class KeyedCoding {
 
   virtual std::size_t count() const = 0;  // keys, in decoding order
   virtual std::string_view key(std::size_t i) const = 0;
+  // The index of the key equal to `name`; count() when there is none.
+  virtual std::size_t indexOf(std::string_view name) const = 0;
   virtual Kind kind(std::size_t i) const = 0;
   virtual const KeyedCoding* nested(std::size_t i) const = 0;  // record and recordList keys
   virtual std::size_t recordSize() const = 0;
@@ -172,6 +174,14 @@ class KeyedRecordCoding final : public KeyedCoding {
     std::string_view out;
     visit(i, [&](const auto& k) { out = k.stringValue; });
     return out;
+  }
+  std::size_t indexOf(std::string_view name) const override {
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+      std::size_t out = sizeof...(Members);
+      (void)((std::get<I>(keys_).stringValue == name ? (out = I, true) : false) || ...);
+      return out;
+    }
+    (std::index_sequence_for<Members...>{});
   }
   Kind kind(std::size_t i) const override {
     Kind out = Kind::text;
