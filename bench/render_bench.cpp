@@ -82,6 +82,35 @@ void BM_CameraPreviewFrameAspectFill(benchmark::State& state) {
 }
 BENCHMARK(BM_CameraPreviewFrameAspectFill)->Unit(benchmark::kMillisecond);
 
+// The same frame shown by the capture screen's preview layer in a window:
+// the frame converted into the preview's region, then the screen's layers
+// above it (outline, overlay, buttons) drawn again there.
+void BM_CameraPreviewFrameInCaptureScreen(benchmark::State& state) {
+  avf::VirtualCamera::unregisterAll();
+  dispatch::clock::useManualClock();
+  {
+    const int w = 1920, h = 1080;
+    std::vector<std::uint8_t> y(static_cast<std::size_t>(w) * h, 120),
+        cbcr(static_cast<std::size_t>(w) * h / 2, 128);
+    auto capture = morvik::IDCaptureVC::make(morvik::IDDocumentType::driversLicenseOrIDCard, 0,
+                                             morvik::IDScanStep("Document Front"));
+    Screen screen(std::make_shared<uikit::UINavigationController>(capture));
+    auto& s = morvik::IDCaptureVCTestAccess::state(*capture);
+    uikit::ViewRenderer renderer;
+    renderer.render(*screen.window, 2, screen.buffer);
+    std::uint8_t level = 0;
+    for (auto _ : state) {
+      y[0] = ++level;  // a new frame each time
+      renderer.setVideoFrame(*s.previewLayer, uikit::NV12Frame{y.data(), static_cast<std::size_t>(w),
+                                                               cbcr.data(), static_cast<std::size_t>(w), w, h,
+                                                               quartz::CGImagePropertyOrientation::right});
+      benchmark::DoNotOptimize(renderer.render(*screen.window, 2, screen.buffer).size());
+    }
+  }
+  dispatch::clock::useRealClock();
+}
+BENCHMARK(BM_CameraPreviewFrameInCaptureScreen)->Unit(benchmark::kMillisecond);
+
 // The capture screen over the camera's picture; its hint label changes text
 // every frame and only the damaged region is drawn again.
 void BM_CaptureHintLabelPartialRedraw(benchmark::State& state) {

@@ -121,6 +121,32 @@ std::string truncateTail(const std::string& text, bool more, const UIFont& font,
   }
   return prefix(lo);
 }
+// One line cut at its head ("…" then the longest end that fits) or in its
+// middle (the longest start and end of about equal length around "…").
+std::string truncateOther(const std::string& text, bool middle, const UIFont& font, CGFloat maxWidth) {
+  if (textWidth(text, font) <= maxWidth + kFitSlack) return text;
+  const auto glyphs = splitGlyphs(text);
+  const double fit = std::max(0.0, maxWidth) / std::max(0.1 * font.pointSize(), 0.01);
+  const std::size_t most = std::min(glyphs.size(), static_cast<std::size_t>(std::min(fit, 1e9)) + 1);
+  auto make = [&](std::size_t n) {
+    const std::size_t head = middle ? (n + 1) / 2 : 0, tail = n - head;
+    std::string s;
+    for (std::size_t i = 0; i < head; ++i) s += glyphs[i];
+    s += kEllipsis;
+    for (std::size_t i = glyphs.size() - tail; i < glyphs.size(); ++i) s += glyphs[i];
+    return s;
+  };
+  std::size_t lo = 0, hi = most;
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi + 1) / 2;
+    if (textWidth(make(mid), font) <= maxWidth + kFitSlack) {
+      lo = mid;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  return make(lo);
+}
 }  // namespace
 
 CGFloat textWidth(const std::string& text, const UIFont& font) {
@@ -136,7 +162,15 @@ TextLayout layoutText(const std::string& text, const UIFont& font, int numberOfL
   const bool bounded = !std::isinf(maxWidth) && maxWidth > 0;
   const bool tail = lineBreakMode == NSLineBreakMode::byTruncatingTail;
   if (numberOfLines == 1) {
-    out.lines.push_back(bounded && tail ? truncateTail(text, false, font, maxWidth) : text);
+    const bool head = lineBreakMode == NSLineBreakMode::byTruncatingHead;
+    const bool middle = lineBreakMode == NSLineBreakMode::byTruncatingMiddle;
+    if (bounded && tail) {
+      out.lines.push_back(truncateTail(text, false, font, maxWidth));
+    } else if (bounded && (head || middle)) {
+      out.lines.push_back(truncateOther(text, middle, font, maxWidth));
+    } else {
+      out.lines.push_back(text);
+    }
   } else {
     std::size_t start = 0;
     for (;;) {

@@ -45,7 +45,7 @@ const RenderPlugin* renderPlugin() {
 
 namespace {
 
-bool usable(const RenderBuffer& b) {
+bool usableBuffer(const RenderBuffer& b) {
   return b.pixels && b.width > 0 && b.height > 0 && b.stride >= 4 * b.width && b.stride % 4 == 0;
 }
 
@@ -57,7 +57,7 @@ void invalidateText(UIView& view) {
   for (const auto& sub : view.subviews()) invalidateText(*sub);
 }
 
-UIView& treeRoot(UIView& view) {
+UIView& rootOfTree(UIView& view) {
   UIView* top = &view;
   while (auto super = top->superview()) top = super.get();
   return *top;
@@ -97,20 +97,28 @@ void ViewRenderer::invalidate() {
   if (state && state->plugin) detail::loadedRenderPlugin()->invalidate(state->plugin);
 }
 
+void ViewRenderer::setVideoFrame(const quartz::CALayer& layer, const std::optional<NV12Frame>& frame) {
+  const auto* plugin = detail::renderPlugin();
+  if (!plugin) return;
+  if (!state_) state_ = new RendererState{plugin->createRenderer()};
+  auto* state = static_cast<RendererState*>(state_);
+  if (state->plugin) plugin->setVideoFrame(state->plugin, layer, frame ? &*frame : nullptr);
+}
+
 std::vector<quartz::CGRect> ViewRenderer::render(UIView& view, quartz::CGFloat scale,
                                                  const RenderBuffer& into) {
   const auto* plugin = detail::renderPlugin();
-  if (!plugin || !usable(into) || !(scale > 0) || !std::isfinite(scale)) return {};
+  if (!plugin || !usableBuffer(into) || !(scale > 0) || !std::isfinite(scale)) return {};
   if (!state_) state_ = new RendererState{plugin->createRenderer()};
   auto* state = static_cast<RendererState*>(state_);
   if (!state->plugin) return {};
-  if (UIView& root = treeRoot(view); !relaidSinceLoad(root)) invalidateText(root);
+  if (UIView& root = rootOfTree(view); !relaidSinceLoad(root)) invalidateText(root);
   view.layoutIfNeeded();
   return plugin->render(state->plugin, view, scale, into);
 }
 
 std::optional<foundation::Data> pngData(const RenderBuffer& pixels) {
-  if (!usable(pixels)) return std::nullopt;
+  if (!usableBuffer(pixels)) return std::nullopt;
   // Premultiplied words to straight-alpha BGRA (the same byte order on
   // little-endian machines).
   cv::Mat straight(pixels.height, pixels.width, CV_8UC4);
@@ -164,7 +172,7 @@ bool writeSnapshotPNG(UIView& view, quartz::CGFloat scale, const std::filesystem
 
 bool drawVideoFrame(const NV12Frame& frame, const RenderBuffer& into, int x, int y, int width, int height) {
   const auto* plugin = detail::renderPlugin();
-  if (!plugin || !usable(into)) return false;
+  if (!plugin || !usableBuffer(into)) return false;
   return plugin->drawVideoFrame(frame, into, x, y, width, height);
 }
 

@@ -446,4 +446,29 @@ TEST(Drawing, VideoFramesFillTheirRectangleUpright) {
   EXPECT_FALSE(uikit::drawVideoFrame(frame, p.buffer(), 0, 0, 4, 8));
 }
 
+// The preview layer shows the frames it is given; each new one redraws its region.
+TEST(Drawing, APreviewLayerShowsTheLatestCameraFrame) {
+  auto root = whiteRoot(100, 100);
+  auto preview = quartz::CALayer::layer();
+  preview->setFrame(CGRect::make(0, 50, 100, 50));
+  root->layer()->addSublayer(preview);
+  std::vector<std::uint8_t> y(8 * 4, 235), cbcr(8 * 2, 128);
+  uikit::NV12Frame frame{y.data(), 8, cbcr.data(), 8, 8, 4, quartz::CGImagePropertyOrientation::up};
+  Pixels p = blank(*root, 2);
+  uikit::ViewRenderer renderer;
+  renderer.setVideoFrame(*preview, frame);
+  renderer.render(*root, 2, p.buffer());
+  EXPECT_EQ(p.at(100, 150), kWhite);
+  std::fill(y.begin(), y.end(), 16);  // the next frame is black
+  renderer.setVideoFrame(*preview, frame);
+  const auto damage = renderer.render(*root, 2, p.buffer());
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_GE(damage[0].minY(), 49);
+  EXPECT_EQ(p.at(100, 150), kBlack);
+  EXPECT_EQ(p.at(100, 50), kWhite) << "nothing outside the preview is drawn again";
+  renderer.setVideoFrame(*preview, std::nullopt);
+  renderer.render(*root, 2, p.buffer());
+  EXPECT_EQ(p.at(100, 150), kWhite);
+}
+
 }  // namespace

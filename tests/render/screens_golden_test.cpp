@@ -73,14 +73,18 @@ class ScreensGolden : public ::testing::Test {
     dispatch::clock::useRealClock();
   }
 
-  void open(const ScreenSize& size, std::shared_ptr<uikit::UIViewController> root) {
+  void open(const ScreenSize& size, std::shared_ptr<uikit::UIViewController> root, bool settled = true) {
     uikit::UIScreen::main().setBounds({{0, 0}, size.size});
     scene = uikit::UIApplication::shared().connectWindowScene();
     window = scene->makeWindow();
     window->setSafeAreaInsets(size.safeArea);
     window->setRootViewController(std::move(root));
     window->makeKeyAndVisible();
-    settle();
+    if (settled) {
+      settle();
+    } else {
+      dispatch::MainLoop::drain();
+    }
   }
   void close() {
     morvik::LoadingOverlay::hide();
@@ -228,8 +232,9 @@ TEST_F(ScreensGolden, ResultScreen) {
   }
 }
 
-// The capture screen on a camera that shows a card: its preview (the camera's
-// picture), the outline found around the card and the hint.
+// The capture screen on a camera that shows a card: the hint it plays as it
+// appears, then its preview (the camera's picture) with the outline found
+// around the card.
 TEST_F(ScreensGolden, CaptureScreen) {
   const auto card = gen::makeSteadyCardScene(gen::CardContent::printed, 7);
   for (const auto& size : kSizes) {
@@ -240,8 +245,13 @@ TEST_F(ScreensGolden, CaptureScreen) {
     capture = morvik::IDCaptureVC::make(morvik::IDDocumentType::driversLicenseOrIDCard, 0,
                                         morvik::IDScanStep("Document Front"));
     nav = std::make_shared<uikit::UINavigationController>(capture);
-    open(size, nav);
+    open(size, nav, false);
     auto& state = morvik::IDCaptureVCTestAccess::state(*capture);
+    // The hint that plays as the screen appears: the card's picture with the
+    // scan line halfway down.
+    dispatch::clock::advance(0.7);
+    dispatch::MainLoop::drain();
+    check("capture_hint", size);
     ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return state.captureSession->isRunning(); }, 10));
     settle();
     // A few frames: enough for the outline, too few for the photo.

@@ -184,6 +184,10 @@ TEST_F(LayoutTest, MultiLineLabelWrapsOnWordsAtTheWidthItGets) {
             (std::vector<std::string>{"Back of", "Identification"}));
   EXPECT_EQ(layoutText("Identification", title, 1, 60).lines, (std::vector<std::string>{"Iden…"}));
   EXPECT_EQ(layoutText("abc", title, 1, 5).lines, (std::vector<std::string>{"…"}));
+  EXPECT_EQ(layoutText("Identification", title, 1, 60, NSLineBreakMode::byTruncatingHead).lines,
+            (std::vector<std::string>{"…tion"}));
+  EXPECT_EQ(layoutText("Identification", title, 1, 60, NSLineBreakMode::byTruncatingMiddle).lines,
+            (std::vector<std::string>{"Id…on"}));
   EXPECT_EQ(layoutText("", UIFont::systemFont(10), 0, 20).size, (CGSize{0, 0}));
   // Multi-byte characters count once.
   EXPECT_DOUBLE_EQ(textWidth("✓ ok", UIFont::systemFont(10)), 4 * 5.5);

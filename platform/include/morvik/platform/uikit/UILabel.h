@@ -29,7 +29,9 @@ struct TextLayout {
 // Lines of `text` in `font` within maxWidth (infinity: no wrapping, one line
 // per paragraph); numberOfLines 0 means no limit, 1 a single line without
 // wrapping. Under byTruncatingTail the last line shown ends in "…" when text
-// is left over or it is wider than maxWidth. Empty text measures zero.
+// is left over or it is wider than maxWidth; a single line too wide is cut at
+// its head or its middle under byTruncatingHead and byTruncatingMiddle.
+// Empty text measures zero.
 TextLayout layoutText(const std::string& text, const UIFont& font, int numberOfLines,
                       CGFloat maxWidth = std::numeric_limits<CGFloat>::infinity(),
                       NSLineBreakMode lineBreakMode = NSLineBreakMode::byTruncatingTail);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <morvik/platform/foundation/Data.h>
+#include <morvik/platform/quartz/CALayer.h>
 #include <morvik/platform/quartz/CGGeometry.h>
 #include <morvik/platform/quartz/CGImage.h>
 
@@ -44,6 +45,19 @@ struct RenderBuffer {
   int stride = 0;
 };
 
+// A camera frame in NV12 (a Y plane, then interleaved Cb Cr at half
+// resolution, video range BT.601 as the cameras deliver), to be shown upright
+// after turning it as `orientation` says.
+struct NV12Frame {
+  const std::uint8_t* y = nullptr;
+  std::size_t yStride = 0;
+  const std::uint8_t* cbcr = nullptr;
+  std::size_t cbcrStride = 0;
+  int width = 0;
+  int height = 0;
+  quartz::CGImagePropertyOrientation orientation = quartz::CGImagePropertyOrientation::up;
+};
+
 // Loads the rendering plugin if needed; false when it cannot be loaded (a
 // message on stderr says why, once).
 bool renderingAvailable();
@@ -52,8 +66,9 @@ bool renderingAvailable();
 // what changed. The view's bounds fill the buffer from its top-left corner,
 // `scale` pixels per point (a 390 x 844 window at scale 2 needs 780 x 1688
 // pixels). The first render, and any render after invalidate(), a change of
-// scale, buffer size or view, draws everything; later ones compare what each
-// layer shows with the previous render and redraw only the damaged regions.
+// scale, buffer (address or size) or view, draws everything; later ones
+// compare what each layer shows with the previous render and redraw only the
+// damaged regions, so the buffer must still hold the previous render.
 class ViewRenderer {
  public:
   ViewRenderer();
@@ -67,6 +82,13 @@ class ViewRenderer {
   std::vector<quartz::CGRect> render(UIView& view, quartz::CGFloat scale, const RenderBuffer& into);
   // The next render draws everything.
   void invalidate();
+  // Shows a camera frame as the picture of `layer` (the preview layer of a
+  // capture screen), filling its bounds and cropped at the centre as the
+  // video fills a preview (aspect fill), under the layer's sublayers. The
+  // next render redraws that region. The frame's planes must stay valid
+  // until that render has returned; later renders reuse what it converted.
+  // Nothing (std::nullopt) removes the picture.
+  void setVideoFrame(const quartz::CALayer& layer, const std::optional<NV12Frame>& frame);
 
  private:
   void* state_ = nullptr;
@@ -81,19 +103,6 @@ bool writeSnapshotPNG(UIView& view, quartz::CGFloat scale, const std::filesystem
 // PNG bytes of pixels a renderer drew (alpha kept); nothing for an unusable
 // buffer. Any thread: a host may draw on the main thread and encode elsewhere.
 std::optional<foundation::Data> pngData(const RenderBuffer& pixels);
-
-// A camera frame in NV12 (a Y plane, then interleaved Cb Cr at half
-// resolution, video range BT.601 as the cameras deliver), to be shown upright
-// after turning it as `orientation` says.
-struct NV12Frame {
-  const std::uint8_t* y = nullptr;
-  std::size_t yStride = 0;
-  const std::uint8_t* cbcr = nullptr;
-  std::size_t cbcrStride = 0;
-  int width = 0;
-  int height = 0;
-  quartz::CGImagePropertyOrientation orientation = quartz::CGImagePropertyOrientation::up;
-};
 
 // Draws a camera frame into `rect` (pixels of the buffer), scaled to fill it
 // and cropped at the centre (aspect fill, as the preview layer shows video).
