@@ -67,6 +67,22 @@ void XServer::wheel(int x, int y, int steps) {
   XFlush(d);
 }
 
+void XServer::press(int x, int y) {
+  XTestFakeMotionEvent(dpy(display_), -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(dpy(display_), 1, True, CurrentTime);
+  XFlush(dpy(display_));
+}
+
+void XServer::moveTo(int x, int y) {
+  XTestFakeMotionEvent(dpy(display_), -1, x, y, CurrentTime);
+  XFlush(dpy(display_));
+}
+
+void XServer::release() {
+  XTestFakeButtonEvent(dpy(display_), 1, False, CurrentTime);
+  XFlush(dpy(display_));
+}
+
 void XServer::type(const std::string& text) {
   Display* d = dpy(display_);
   const KeyCode shift = XKeysymToKeycode(d, XK_Shift_L);

@@ -189,6 +189,26 @@ void scrollBy(UIScrollView& scroll, double dx, double dy) {
   if (to.x != offset.x || to.y != offset.y) scroll.setContentOffset(to);
 }
 
+// The innermost scroll view around `view` (or it) that is enabled and can
+// move by (dx, dy) points of offset; any enabled one when none can.
+std::shared_ptr<UIScrollView> scrollable(std::shared_ptr<UIView> view, double dx, double dy) {
+  std::shared_ptr<UIScrollView> first;
+  for (; view; view = view->superview()) {
+    auto scroll = std::dynamic_pointer_cast<UIScrollView>(view);
+    if (!scroll || !scroll->isScrollEnabled()) continue;
+    if (!first) first = scroll;
+    const auto offset = scroll->contentOffset();
+    const auto size = scroll->contentSize(), bounds = scroll->bounds().size;
+    const auto inset = scroll->contentInset();
+    const bool canX =
+        (dx > 0 && offset.x < size.width + inset.right - bounds.width) || (dx < 0 && offset.x > -inset.left);
+    const bool canY = (dy > 0 && offset.y < size.height + inset.bottom - bounds.height) ||
+                      (dy < 0 && offset.y > -inset.top);
+    if (canX || canY) return scroll;
+  }
+  return first;
+}
+
 // Views that take the keyboard (text fields, editable text views) become the
 // first responder when touched.
 bool isTextInput(const UIView& view) { return view.canBecomeFirstResponder(); }
@@ -443,8 +463,7 @@ void Window::touchBegan(CGPoint p) {
   touch_.start = touch_.last = p;
   auto hit = root->hitTest(p);
   if (!hit) return;
-  touch_.scroll = ancestorOrSelf<UIScrollView>(hit);
-  if (touch_.scroll && !touch_.scroll->isScrollEnabled()) touch_.scroll = nullptr;
+  touch_.scroll = scrollable(hit, 0, 0);
   // A navigation bar above the screen under the touch: its items take it.
   for (auto v = hit; v; v = v->superview()) {
     auto nav = std::dynamic_pointer_cast<UINavigationController>(v->owningViewController());
@@ -487,8 +506,12 @@ void Window::touchMoved(CGPoint p) {
   touch_.last = p;
   if (touch_.scroll && !touch_.dragging &&
       std::hypot(p.x - touch_.start.x, p.y - touch_.start.y) > kDragSlop) {
-    // The touch becomes a drag: a control under it lets go.
+    // The touch becomes a drag of the innermost scroll view that can move
+    // that way; a control under it lets go.
     touch_.dragging = true;
+    if (auto hit = root->hitTest(touch_.start)) {
+      if (auto s = scrollable(hit, touch_.start.x - p.x, touch_.start.y - p.y)) touch_.scroll = s;
+    }
     if (touch_.control) {
       touch_.control->setHighlighted(false);
       touch_.control->sendActions(UIControlEvents::touchCancel);
@@ -539,8 +562,8 @@ void Window::wheel(CGPoint p, double dx, double dy) {
   if (dx == 0 && dy == 0) return;
   auto root = view_.lock();
   if (!root) return;
-  auto scroll = ancestorOrSelf<UIScrollView>(root->hitTest(p));
-  if (!scroll || !scroll->isScrollEnabled()) return;
+  auto scroll = scrollable(root->hitTest(p), dx, -dy);
+  if (!scroll) return;
   // Wheel up shows what is above: the offset goes down.
   scrollBy(*scroll, dx * kWheelStep, -dy * kWheelStep);
 }
