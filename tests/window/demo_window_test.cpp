@@ -10,6 +10,7 @@
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/uikit/UIRendering.h>
 #include <morvik/platform/uikit/UIWindowDesktop.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -48,7 +49,8 @@ class DemoWindow : public ::testing::Test {
     if (!std::getenv("DISPLAY") || !x.usable()) GTEST_SKIP() << "no X display with XTest (run under-xvfb.sh)";
     ASSERT_TRUE(person.prepare());
     server = demo::startVerificationServer(kApiKey);
-    const std::string authority = std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca.pem";
+    const std::string authority =
+        std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca-" + std::to_string(getpid()) + ".pem";
     std::ofstream(authority) << server->caCertificatePEM();
     setenv("CURL_CA_BUNDLE", authority.c_str(), 1);
     morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(
@@ -70,6 +72,8 @@ class DemoWindow : public ::testing::Test {
     dispatch::MainLoop::runUntil([] { return false; }, 0.3);
     person.unregisterCameras();
     if (server) server->stop();
+    std::remove((std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca-" + std::to_string(getpid()) + ".pem")
+                    .c_str());
   }
 
   bool waitFor(const std::function<bool()>& done, double seconds) {
@@ -225,6 +229,16 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
         5));
     window->layoutIfNeeded();
     const double before = scroll->contentOffset().y;
+    // Once nothing (the loading overlay fading out) covers it.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          window->layoutIfNeeded();
+          const auto f = scroll->convert(scroll->bounds(), window.get());
+          auto hit = window->hitTest({f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2});
+          while (hit && hit != scroll) hit = hit->superview();
+          return hit == scroll;
+        },
+        10));
     const auto start = screenPoint(scroll);
     x.press(start.first, start.second);
     for (int step = 1; step <= 10; ++step)
