@@ -320,6 +320,14 @@ void refuse(const MorvikVerify::Completion& completion, MorvikVerifyError error)
   if (completion) completion(failure(std::move(error)));
 }
 
+// Whether the controller's view, or its container's, is in a window: the
+// platform shows nothing presented from a controller that is not.
+bool presenterIsInAWindow(uikit::UIViewController& controller) {
+  uikit::UIViewController* root = &controller;
+  while (auto parent = root->parent()) root = parent.get();
+  return root->isViewLoaded() && root->view()->window() != nullptr;
+}
+
 void startFromTopViewController(MorvikVerificationType type, std::optional<std::string> email,
                                 MorvikVerify::Completion completion) {
   if (movedToMain([type, email, completion] { startFromTopViewController(type, email, completion); })) return;
@@ -373,6 +381,12 @@ void MorvikVerify::startVerification(uikit::UIViewController& from, MorvikVerifi
   std::shared_ptr<uikit::UIViewController> presenter = from.weak_from_this().lock();
   while (presenter && presenter->presentedViewController()) presenter = presenter->presentedViewController();
   uikit::UIViewController& target = presenter ? *presenter : from;
+  // A flow presented off screen would never be answered, and would refuse
+  // every later start as one already in progress.
+  if (!presenterIsInAWindow(target)) {
+    refuse(completion, MorvikVerifyError::verificationFailed(kUnableToPresent));
+    return;
+  }
 
   std::shared_ptr<uikit::UIViewController> screen;
   if (type == MorvikVerificationType::documentScan) {

@@ -346,8 +346,13 @@ TEST_F(EntryTest, StartRefusalsAnswerAtOnceOnTheCallersThreadWithoutTheDelegate)
   MorvikVerify::startDocumentScan("a@b.c", record);
   MorvikVerify::startFaceDetection("a@b.c", record);
   MorvikVerify::start(MorvikVerificationType::faceDetection, std::nullopt, record);
+  // A controller in no window has nothing to present from either, and blocks no later start.
+  auto loose = std::make_shared<uikit::UIViewController>();
+  morvik::presentMorvikFaceDetection(*loose, "a@b.c", record);
+  EXPECT_FALSE(loose->presentedViewController());
+  EXPECT_FALSE(MorvikVerify::Internal::isFlowShown());
   const std::string unable = "Verification failed: Unable to present verification screen";
-  EXPECT_EQ(answers, (std::vector<std::string>{unable, unable, unable}));
+  EXPECT_EQ(answers, (std::vector<std::string>{unable, unable, unable, unable}));
 
   // Not configured: the static start still answers "unable" without a key
   // window, and notConfigured with one; the per-controller calls answer

@@ -18,7 +18,8 @@
 //   where said), and a flow ends with exactly one final outcome. The
 //   refusals of a start are answered at once, on the thread the start runs
 //   on, through the completion alone, and store nothing:
-//     nothing to present from, or the presentation refused:
+//     nothing to present from (no key window, or a controller whose view is
+//     in no window), or the presentation refused:
 //       verificationFailed("Unable to present verification screen");
 //     a flow of the SDK already shown: verificationFailed("A verification is
 //       already in progress"), and the shown flow goes on;
