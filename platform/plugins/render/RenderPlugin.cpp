@@ -790,30 +790,21 @@ class Renderer {
   ~Renderer() {
     for (auto& [k, s] : shadows_) cairo_surface_destroy(s.surface);
     for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
-    for (auto& [k, v] : videos_)
-      if (v.surface) cairo_surface_destroy(v.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
+  void setLayerVideo(const uikit::detail::LayerVideo& video) { video_ = video; }
+  // Frames pushed for a layer (ViewRenderer::setVideoFrame) show before the
+  // window's source; each is converted once, in the render that follows.
   void setVideoFrame(const CALayer& layer, const NV12Frame* frame) {
-    auto weak = const_cast<CALayer&>(layer).weak_from_this();
     if (!frame) {
-      auto it = videos_.find(&layer);
-      if (it != videos_.end()) {
-        if (it->second.surface) cairo_surface_destroy(it->second.surface);
-        videos_.erase(it);
-      }
+      pushed_.erase(&layer);
       return;
     }
-    auto& video = videos_[&layer];
-    if (video.layer.lock().get() != &layer) {
-      // Another layer at a reused address: start afresh.
-      if (video.surface) cairo_surface_destroy(video.surface);
-      video = Video{};
-    }
-    video.layer = weak;
-    video.frame = *frame;
-    video.fresh = true;
-    ++video.serial;
+    auto& pushed = pushed_[&layer];
+    pushed.layer = const_cast<CALayer&>(layer).weak_from_this();
+    pushed.frame = *frame;
+    pushed.fresh = true;
+    ++pushed.serial;
   }
   std::vector<CGRect> render(UIView& view, double scale, const RenderBuffer& into);
 
@@ -840,6 +831,29 @@ class Renderer {
   void drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry& g, bool hasShape);
   void drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g);
   void drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect, const std::optional<CGColor>& tint);
+  // The frame `layer` shows, and whether its planes may be read now.
+  const NV12Frame* layerVideo(const CALayer& layer, std::uint64_t& generation,
+                              bool* readable = nullptr) const {
+    if (auto it = pushed_.find(&layer); it != pushed_.end() && it->second.layer.lock().get() == &layer) {
+      generation = it->second.serial;
+      if (readable) *readable = it->second.fresh;
+      return &it->second.frame;
+    }
+    if (readable) *readable = true;
+    return video_.frame ? video_.frame(video_.context, layer, generation) : nullptr;
+  }
+  void drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds);
+
+  // One converted frame per video layer, kept while the frame lasts: a
+  // redraw of part of the layer does not convert the frame again.
+  struct VideoPixels {
+    std::uint64_t generation = 0;
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+    bool used = false;
+  };
+  uikit::detail::LayerVideo video_;
+  std::unordered_map<const CALayer*, VideoPixels> videoPixels_;
 
   std::unordered_map<const CALayer*, UIView*> views_;
   std::unordered_map<const CALayer*, Item> items_;
@@ -851,16 +865,15 @@ class Renderer {
     bool used = false;
   };
   std::unordered_map<ScaledKey, Scaled, ScaledKeyHash> scaled_;
-  // Camera pictures shown as layers' contents, converted once per frame.
-  struct Video {
+  // Frames pushed for layers (setVideoFrame); `fresh` until converted, after
+  // which the planes may be gone and only the converted pixels are used.
+  struct Pushed {
     std::weak_ptr<CALayer> layer;
     NV12Frame frame;
     std::uint64_t serial = 0;
     bool fresh = false;
-    cairo_surface_t* surface = nullptr;
   };
-  std::unordered_map<const CALayer*, Video> videos_;
-  void drawVideo(cairo_t* cr, Video& video, const CGRect& bounds);
+  std::unordered_map<const CALayer*, Pushed> pushed_;
   ImageCache images_;
   const UIView* lastView_ = nullptr;
   double lastScale_ = 0;
@@ -879,7 +892,7 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
   h.add(layer.shadowRadius()), h.add(layer.shadowOffset().width), h.add(layer.shadowOffset().height);
   h.add(layer.contents().get()), h.add(static_cast<std::uint64_t>(layer.contentsGravity()));
   h.add(layer.mask().get());
-  if (auto it = videos_.find(&layer); it != videos_.end()) h.add(it->second.serial);
+  if (std::uint64_t generation = 0; layerVideo(layer, generation)) h.add(generation);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer)) {
     if (shape->path()) {
       for (const auto& e : shape->path()->elements()) {
@@ -1070,47 +1083,6 @@ void Renderer::drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect,
   cairo_pattern_destroy(pattern);
 }
 
-void Renderer::drawVideo(cairo_t* cr, Video& video, const CGRect& bounds) {
-  cairo_matrix_t ctm;
-  cairo_get_matrix(cr, &ctm);
-  if (ctm.xy != 0 || ctm.yx != 0 || !(ctm.xx > 0) || !(ctm.yy > 0)) return;  // previews are never turned
-  double x = bounds.origin.x, y = bounds.origin.y;
-  cairo_matrix_transform_point(&ctm, &x, &y);
-  const int w = static_cast<int>(std::lround(bounds.size.width * ctm.xx));
-  const int h = static_cast<int>(std::lround(bounds.size.height * ctm.yy));
-  if (w <= 0 || h <= 0 || double(w) * h > 64e6) return;
-  const bool sized = video.surface && cairo_image_surface_get_width(video.surface) == w &&
-                     cairo_image_surface_get_height(video.surface) == h;
-  if (video.fresh) {
-    if (!sized) {
-      if (video.surface) cairo_surface_destroy(video.surface);
-      video.surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-    }
-    cairo_surface_flush(video.surface);
-    const RenderBuffer pixels{cairo_image_surface_get_data(video.surface), w, h,
-                              cairo_image_surface_get_stride(video.surface)};
-    const bool drawn = drawNV12(video.frame, pixels, 0, 0, w, h);
-    cairo_surface_mark_dirty(video.surface);
-    video.fresh = false;
-    if (!drawn) {
-      cairo_surface_destroy(video.surface);
-      video.surface = nullptr;
-    }
-  } else if (!sized && video.surface) {
-    // A new size needs a new frame (the last one's planes may be gone).
-    cairo_surface_destroy(video.surface);
-    video.surface = nullptr;
-  }
-  if (!video.surface) return;
-  cairo_save(cr);
-  cairo_identity_matrix(cr);
-  cairo_rectangle(cr, std::round(x), std::round(y), w, h);
-  cairo_clip(cr);
-  cairo_set_source_surface(cr, video.surface, std::round(x), std::round(y));
-  cairo_paint(cr);
-  cairo_restore(cr);
-}
-
 void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry& g, bool hasShape) {
   if (!(g.shadowOpacity > 0) || !layer.shadowColor() || !hasShape) return;
   const double w = g.bounds.size.width, h = g.bounds.size.height;
@@ -1165,9 +1137,46 @@ void Renderer::drawShadow(cairo_t* cr, const CALayer& layer, const LayerGeometry
   cairo_restore(cr);
 }
 
+void Renderer::drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds) {
+  std::uint64_t generation = 0;
+  bool readable = true;
+  const NV12Frame* frame = layerVideo(layer, generation, &readable);
+  if (!frame) return;
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  const Box box =
+      deviceBox(m, bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height).rounded();
+  const double bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+  if (box.empty() || bw > 16384 || bh > 16384) return;
+  const int w = static_cast<int>(bw), h = static_cast<int>(bh);
+  auto& video = videoPixels_[&layer];
+  video.used = true;
+  if (video.generation != generation || video.width != w || video.height != h || video.pixels.empty()) {
+    // A pushed frame already converted has let its planes go: nothing to
+    // convert again (at another size) until the next frame.
+    if (!readable) return;
+    // Every pixel is written by the conversion: no clearing first.
+    video.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    if (!drawNV12(*frame, RenderBuffer{video.pixels.data(), w, h, w * 4}, 0, 0, w, h)) return;
+    video.generation = generation, video.width = w, video.height = h;
+    if (auto it = pushed_.find(&layer); it != pushed_.end()) it->second.fresh = false;
+  }
+  cairo_surface_t* surface =
+      // Opaque: copied, not blended.
+      cairo_image_surface_create_for_data(video.pixels.data(), CAIRO_FORMAT_RGB24, w, h, w * 4);
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_set_source_surface(cr, surface, box.x0, box.y0);
+  cairo_rectangle(cr, box.x0, box.y0, bw, bh);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(surface);
+}
+
 void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometry& g) {
   const CGRect bounds = g.bounds;
   const double w = bounds.size.width, h = bounds.size.height;
+  drawVideo(cr, layer, bounds);
   if (auto* gradient = dynamic_cast<const quartz::CAGradientLayer*>(&layer);
       gradient && !gradient->colors().empty()) {
     const auto s = gradient->startPoint(), e = gradient->endPoint();
@@ -1209,8 +1218,6 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
       drawImage(cr, *image, placeContent(mode, image->size(), bounds), std::nullopt);
     }
   }
-  if (auto it = videos_.find(&layer); it != videos_.end() && it->second.layer.lock().get() == &layer)
-    drawVideo(cr, it->second, bounds);
   if (auto* shape = dynamic_cast<const quartz::CAShapeLayer*>(&layer); shape && shape->path()) {
     cairo_new_path(cr);
     appendPath(cr, *shape->path());
@@ -1397,14 +1404,7 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   }
   views_.clear();
   indexViews(view);
-  for (auto it = videos_.begin(); it != videos_.end();) {
-    if (it->second.layer.expired()) {
-      if (it->second.surface) cairo_surface_destroy(it->second.surface);
-      it = videos_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  std::erase_if(pushed_, [](const auto& entry) { return entry.second.layer.expired(); });
   // The view's bounds fill the buffer: its own placement in a superview is not applied.
   // The view's bounds fill the buffer: base is the matrix P under the root
   // such that the root's own local matrix, then P, maps its bounds origin to
@@ -1470,6 +1470,7 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   std::vector<CGRect> out;
   if (merged.empty()) {
     images_.sweep();
+    for (auto& [layer, pushed] : pushed_) pushed.fresh = false;
     return out;
   }
 
@@ -1477,6 +1478,7 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
                                                                  into.height, into.stride);
   cairo_t* cr = cairo_create(surface);
   for (auto& [k, s] : shadows_) s.used = false;
+  for (auto& [k, v] : videoPixels_) v.used = false;
   for (auto& [k, s] : scaled_) s.used = false;
   for (const auto& box : merged) {
     cairo_save(cr);
@@ -1495,6 +1497,13 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
   images_.sweep();
+  // A pushed frame's planes are valid only through the render that follows it.
+  for (auto& [layer, pushed] : pushed_) pushed.fresh = false;
+  // A video layer not redrawn this time may be gone: its frame is dropped
+  // (it is converted again if the layer shows once more).
+  for (auto it = videoPixels_.begin(); it != videoPixels_.end();) {
+    it = it->second.used || pushed_.count(it->first) ? std::next(it) : videoPixels_.erase(it);
+  }
   // Scaled copies not drawn this time are kept within a budget of 8 million
   // pixels (a damaged region may leave out an image still on screen); beyond
   // it they go, and every frame's new camera picture does not pile up.
@@ -1525,6 +1534,9 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
+void setRendererLayerVideo(void* r, const uikit::detail::LayerVideo& video) {
+  static_cast<Renderer*>(r)->setLayerVideo(video);
+}
 void setRendererVideo(void* r, const CALayer& layer, const NV12Frame* frame) {
   static_cast<Renderer*>(r)->setVideoFrame(layer, frame);
 }
@@ -1540,6 +1552,7 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
+  p.setLayerVideo = setRendererLayerVideo;
   p.setVideoFrame = setRendererVideo;
   return p;
 }();
