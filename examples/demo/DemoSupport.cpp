@@ -210,7 +210,8 @@ void ScriptedPerson::reactTo(const std::string& text) {
 struct RealCameraBridge::Latest : avf::AVCaptureVideoDataOutputSampleBufferDelegate {
   std::mutex m;
   avf::CVPixelBufferRef frame;
-  void captureOutput(avf::AVCaptureOutput&, const avf::CMSampleBufferRef& sample, avf::AVCaptureConnection&) override {
+  void captureOutput(avf::AVCaptureOutput&, const avf::CMSampleBufferRef& sample,
+                     avf::AVCaptureConnection&) override {
     std::lock_guard lock(m);
     frame = sample->imageBuffer();
   }
@@ -227,9 +228,9 @@ struct RealCameraBridge::Latest : avf::AVCaptureVideoDataOutputSampleBufferDeleg
 
 std::unique_ptr<RealCameraBridge> RealCameraBridge::start() {
   std::shared_ptr<avf::AVCaptureDevice> camera;
-  for (const auto& device : avf::AVCaptureDevice::DiscoverySession({avf::AVCaptureDevice::DeviceType::external},
-                                                                   avf::AVMediaType::video,
-                                                                   avf::AVCaptureDevice::Position::unspecified)
+  for (const auto& device : avf::AVCaptureDevice::DiscoverySession(
+                                {avf::AVCaptureDevice::DeviceType::external}, avf::AVMediaType::video,
+                                avf::AVCaptureDevice::Position::unspecified)
                                 .devices()) {
     if (device->uniqueID().rfind("v4l2:", 0) == 0) {
       camera = device;
@@ -261,10 +262,12 @@ std::unique_ptr<RealCameraBridge> RealCameraBridge::start() {
   options.name = "Demo back camera (" + bridge->name_ + ")";
   options.position = avf::AVCaptureDevice::Position::back;
   auto latest = bridge->latest_;
-  bridge->back_ = avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
+  bridge->back_ =
+      avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
   options.name = "Demo front camera (" + bridge->name_ + ")";
   options.position = avf::AVCaptureDevice::Position::front;
-  bridge->front_ = avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
+  bridge->front_ =
+      avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
   return bridge;
 }
 

@@ -280,22 +280,25 @@ bool runClose(Host& host) {
   return expectStatus(host, "Error: User cancelled the verification process.");
 }
 
+// --live on the virtual cameras: nobody scripts the person in front of them,
+// so they hold what the shown capture screen asks for and follow its
+// instructions (main thread, while a camera films).
+void followScreen(const Host* host, demo::ScriptedPerson& person) {
+  auto navigation = host ? host->flow() : nullptr;
+  auto capture =
+      std::dynamic_pointer_cast<IDCaptureVC>(navigation ? navigation->topViewController() : nullptr);
+  if (!capture) return;
+  const auto kind = capture->step().kind();
+  if (kind == morvik::IDScanStepKind::front) person.hold(demo::ScriptedPerson::Card::front);
+  if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
+  for (const auto& text : demo::visibleTexts(capture->view())) person.reactTo(text);
+}
+
 // --live: the demo screen for a person, until the window is closed.
-int runLive(Host& host, demo::ScriptedPerson& person, bool virtualCameras) {
-  if (virtualCameras) {
-    // Nobody scripts the person in front of the virtual cameras: they hold
-    // what each capture screen asks for and follow its instructions.
-    person.lookAtScreenWhileFilmed([&host, &person] {
-      auto navigation = host.flow();
-      auto capture = std::dynamic_pointer_cast<IDCaptureVC>(navigation ? navigation->topViewController() : nullptr);
-      if (!capture) return;
-      const auto kind = capture->step().kind();
-      if (kind == morvik::IDScanStepKind::front) person.hold(demo::ScriptedPerson::Card::front);
-      if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
-      for (const auto& text : demo::visibleTexts(capture->view())) person.reactTo(text);
-    });
-  }
-  std::printf("\nThe demo screen is in a window: use it with the pointer and the keyboard; close the window to end.\n");
+int runLive(Host& host) {
+  std::printf(
+      "\nThe demo screen is in a window: use it with the pointer and the keyboard; close the window to "
+      "end.\n");
   dispatch::MainLoop::run();
   std::printf("The window was closed.\n");
   showDemoScreen(host);
@@ -355,6 +358,10 @@ int main(int argc, char** argv) {
       std::printf("No V4L2 camera on this machine: the virtual cameras show a generated licence and face.\n");
     }
   }
+  const Host* liveHost = nullptr;
+  if (mode == Mode::live && !realCamera) {
+    person.lookAtScreenWhileFilmed([&liveHost, &person] { followScreen(liveHost, person); });
+  }
   if (!realCamera && !person.registerCameras()) {
     std::fprintf(stderr, "morvik-demo: no virtual camera\n");
     return 1;
@@ -364,7 +371,9 @@ int main(int argc, char** argv) {
   if (mode == Mode::live) {
     Host host;
     if (!uikit::showOnDesktop(host.window, {0, "Morvik Verify demo"})) return 1;
-    failed = runLive(host, person, !realCamera);
+    liveHost = &host;
+    failed = runLive(host);
+    liveHost = nullptr;
     realCamera.reset();
     person.unregisterCameras();
     server->stop();

@@ -551,6 +551,8 @@ void setBeforeWaitingObserver(std::function<void()> observer) {
 
 void MainLoop::run() {
   requireMainThread("MainLoop::run");
+  // What the caller changed before running the loop is committed at its first wait.
+  gRanSinceWaiting = true;
   auto& impl = *mainImpl();
   while (!gStopRequested.load()) {
     Timers::shared().fireDue();
@@ -582,6 +584,7 @@ void MainLoop::stop() {
 
 bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
   requireMainThread("MainLoop::runUntil");
+  gRanSinceWaiting = true;
   const auto deadline =
       std::chrono::steady_clock::now() +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(
@@ -616,6 +619,7 @@ bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSe
 
 void MainLoop::drain() {
   requireMainThread("MainLoop::drain");
+  gRanSinceWaiting = true;
   for (;;) {
     Timers::shared().fireDue();
     Item item;

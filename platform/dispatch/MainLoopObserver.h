@@ -8,8 +8,8 @@
 
 namespace dispatch::detail {
 
-// Called on the main thread when run(), runUntil() or drain() has run at
-// least one main-queue block since the last call and finds the queue empty.
+// Called on the main thread when run(), runUntil() or drain() finds the main
+// queue empty after it started or ran at least one block since the last call.
 // One observer at a time; null removes it.
 void setBeforeWaitingObserver(std::function<void()> observer);
 

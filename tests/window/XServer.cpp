@@ -67,6 +67,22 @@ void XServer::wheel(int x, int y, int steps) {
   XFlush(d);
 }
 
+void XServer::press(int x, int y) {
+  XTestFakeMotionEvent(dpy(display_), -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(dpy(display_), 1, True, CurrentTime);
+  XFlush(dpy(display_));
+}
+
+void XServer::moveTo(int x, int y) {
+  XTestFakeMotionEvent(dpy(display_), -1, x, y, CurrentTime);
+  XFlush(dpy(display_));
+}
+
+void XServer::release() {
+  XTestFakeButtonEvent(dpy(display_), 1, False, CurrentTime);
+  XFlush(dpy(display_));
+}
+
 void XServer::type(const std::string& text) {
   Display* d = dpy(display_);
   const KeyCode shift = XKeysymToKeycode(d, XK_Shift_L);
@@ -91,6 +107,19 @@ void XServer::press(const std::string& keysym, int times) {
     XTestFakeKeyEvent(d, code, True, CurrentTime);
     XTestFakeKeyEvent(d, code, False, CurrentTime);
   }
+  XFlush(d);
+}
+
+void XServer::close(unsigned long window) {
+  Display* d = dpy(display_);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, window, False, NoEventMask, &event);
   XFlush(d);
 }
 

@@ -22,12 +22,19 @@ class XServer {
   void origin(unsigned long window, int& x, int& y);
   // A press and release of the first button at a point of the screen.
   void click(int x, int y);
+  // The first button pressed at a point, the pointer moved while it is held, released.
+  void press(int x, int y);
+  void moveTo(int x, int y);
+  void release();
   // Turns the wheel at a point of the screen: `steps` down (negative: up).
   void wheel(int x, int y, int steps);
   // Types printable ASCII text, with Shift where the keymap needs it.
   void type(const std::string& text);
   // Presses and releases a key by its keysym name ("BackSpace"), `times` times.
   void press(const std::string& keysym, int times = 1);
+  // Asks the window to close, as a window manager's close button does
+  // (WM_DELETE_WINDOW).
+  void close(unsigned long window);
   // The window's pixels as BGR (empty on failure).
   cv::Mat screenshot(unsigned long window, int width, int height);
 

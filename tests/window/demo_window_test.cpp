@@ -10,6 +10,7 @@
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/uikit/UIRendering.h>
 #include <morvik/platform/uikit/UIWindowDesktop.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -48,7 +49,8 @@ class DemoWindow : public ::testing::Test {
     if (!std::getenv("DISPLAY") || !x.usable()) GTEST_SKIP() << "no X display with XTest (run under-xvfb.sh)";
     ASSERT_TRUE(person.prepare());
     server = demo::startVerificationServer(kApiKey);
-    const std::string authority = std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca.pem";
+    const std::string authority =
+        std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca-" + std::to_string(getpid()) + ".pem";
     std::ofstream(authority) << server->caCertificatePEM();
     setenv("CURL_CA_BUNDLE", authority.c_str(), 1);
     morvik::MorvikVerify::configure(morvik::MorvikVerifyConfig(
@@ -70,12 +72,23 @@ class DemoWindow : public ::testing::Test {
     dispatch::MainLoop::runUntil([] { return false; }, 0.3);
     person.unregisterCameras();
     if (server) server->stop();
+    std::remove((std::string(MORVIK_TEST_BINARY_DIR) + "/window-test-ca-" + std::to_string(getpid()) + ".pem")
+                    .c_str());
   }
 
   bool waitFor(const std::function<bool()>& done, double seconds) {
     return dispatch::MainLoop::runUntil(done, seconds);
   }
 
+  // The middle of a view, on the screen.
+  std::pair<int, int> screenPoint(const std::shared_ptr<uikit::UIView>& view) {
+    window->layoutIfNeeded();
+    const auto frame = view->convert(view->bounds(), window.get());
+    int x0 = 0, y0 = 0;
+    x.origin(xWindow, x0, y0);
+    return {x0 + static_cast<int>((frame.origin.x + frame.size.width / 2) * kScale),
+            y0 + static_cast<int>((frame.origin.y + frame.size.height / 2) * kScale)};
+  }
   // A press and release at the middle of the view, through the X server.
   void click(const std::shared_ptr<uikit::UIView>& view) {
     ASSERT_TRUE(view);
@@ -164,7 +177,19 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
   x.type(email);
   ASSERT_TRUE(waitFor([&] { return field->text() == email; }, 10)) << "typed: \"" << field->text() << "\"";
 
-  click(button(root, "Document Scan"));
+  // A pressed button highlights; released away from it, it does nothing.
+  auto scan = button(root, "Document Scan");
+  const auto at = screenPoint(scan);
+  x.press(at.first, at.second);
+  ASSERT_TRUE(waitFor([&] { return scan->isHighlighted(); }, 5)) << "a pressed button is not highlighted";
+  x.moveTo(at.first, at.second + static_cast<int>(200 * kScale));
+  ASSERT_TRUE(waitFor([&] { return !scan->isHighlighted(); }, 5))
+      << "dragged away, the button stays highlighted";
+  x.release();
+  waitFor([&] { return root->presentedViewController() != nullptr; }, 0.3);
+  ASSERT_FALSE(root->presentedViewController()) << "a release outside the button tapped it";
+
+  click(scan);
   ASSERT_TRUE(waitFor([&] { return flow() && flow()->viewControllers().size() == 1; }, 10));
   auto navigation = flow();
   auto list = navigation->viewControllers().front();
@@ -191,6 +216,37 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
   click(button(list, "Submit"));
   ASSERT_TRUE(waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen"; }, 30));
   auto result = navigation->topViewController();
+  // The result is longer than the window: a drag scrolls it (and taps nothing).
+  {
+    std::shared_ptr<uikit::UIScrollView> scroll;
+    ASSERT_TRUE(waitFor(
+        [&] {
+          auto done = button(result, "Done");
+          for (auto v = done ? done->superview() : nullptr; v && !scroll; v = v->superview())
+            scroll = std::dynamic_pointer_cast<uikit::UIScrollView>(v);
+          return scroll != nullptr;
+        },
+        5));
+    window->layoutIfNeeded();
+    const double before = scroll->contentOffset().y;
+    // Once nothing (the loading overlay fading out) covers it.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          window->layoutIfNeeded();
+          const auto f = scroll->convert(scroll->bounds(), window.get());
+          auto hit = window->hitTest({f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2});
+          while (hit && hit != scroll) hit = hit->superview();
+          return hit == scroll;
+        },
+        10));
+    const auto start = screenPoint(scroll);
+    x.press(start.first, start.second);
+    for (int step = 1; step <= 10; ++step)
+      x.moveTo(start.first, start.second - step * static_cast<int>(20 * kScale));
+    x.release();
+    EXPECT_TRUE(waitFor([&] { return scroll->contentOffset().y >= before + 150; }, 5))
+        << "dragged 200 points up, the content moved " << scroll->contentOffset().y - before;
+  }
   ASSERT_TRUE(waitFor([&] { return button(result, "Done") != nullptr; }, 5));
   click(button(result, "Done"));
   ASSERT_TRUE(
@@ -217,6 +273,17 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
   }
   EXPECT_LE(share, kDifferingShare) << share * 100
                                     << " % of the window's pixels differ from the offscreen render";
+
+  // Closing the window ends the host's run loop (a guard stops it after 10 s).
+  auto timedOut = std::make_shared<bool>(false);
+  dispatch::DispatchQueue::main().asyncAfter(dispatch::DispatchTime::now() + 10.0, [timedOut] {
+    *timedOut = true;
+    dispatch::MainLoop::stop();
+  });
+  x.close(xWindow);
+  dispatch::MainLoop::run();
+  EXPECT_FALSE(*timedOut) << "closing the window did not end the run loop";
+  EXPECT_FALSE(uikit::isOnDesktop(*window));
 }
 
 }  // namespace

@@ -39,10 +39,10 @@
 #include "morvik/platform/uikit/UIBarButtonItem.h"
 #include "morvik/platform/uikit/UIControl.h"
 #include "morvik/platform/uikit/UINavigationController.h"
+#include "morvik/platform/uikit/UIRendering.h"
 #include "morvik/platform/uikit/UIScrollView.h"
 #include "morvik/platform/uikit/UITextView.h"
 #include "morvik/platform/uikit/UIWindow.h"
-#include "uikit/RenderPlugin.h"
 #include "uikit/WindowPlugin.h"
 
 namespace uikit::desktop {
@@ -140,31 +140,26 @@ class Window : public std::enable_shared_from_this<Window> {
   void scheduleFrame(double seconds);
   // Looks at layers for running animations and live previews.
   void survey(const CALayer& layer, double& nextFrame);
-  static const NV12Frame* previewFrame(void* context, const CALayer& layer, std::uint64_t& generation);
+  void feedPreview(const avf::AVCaptureVideoPreviewLayer& preview);
 
   std::weak_ptr<UIWindow> view_;
   double scale_;
   SDL_Window* sdl_ = nullptr;
   Uint32 id_ = 0;
-  void* renderer_ = nullptr;
-  bool relaid_ = false;
+  std::unique_ptr<ViewRenderer> renderer_;
   int width_ = 0, height_ = 0;
   std::vector<std::uint8_t> pixels_;
   Touch touch_;
   bool frameScheduled_ = false;
   DesktopWindowActivity activity_;
-  // The frames handed to the renderer during one render.
-  std::unordered_map<const CALayer*, std::pair<NV12Frame, std::uint64_t>> frames_;
-  std::vector<avf::CMSampleBufferRef> held_;
+  // Each preview layer's sample last handed to the renderer (alive until the
+  // render that draws it has returned, and beyond), and the preview layers
+  // of the last look.
+  std::unordered_map<const CALayer*, avf::CMSampleBufferRef> shownSamples_;
+  std::vector<const CALayer*> seen_;
 };
 
 // --- Helpers -----------------------------------------------------------------
-
-void invalidateText(UIView& view) {
-  view.invalidateIntrinsicContentSize();
-  view.setNeedsLayout();
-  for (const auto& sub : view.subviews()) invalidateText(*sub);
-}
 
 std::shared_ptr<UIView> firstResponderIn(const std::shared_ptr<UIView>& view) {
   if (!view) return nullptr;
@@ -192,6 +187,26 @@ void scrollBy(UIScrollView& scroll, double dx, double dy) {
   const double maxY = std::max(-inset.top, size.height + inset.bottom - bounds.height);
   const CGPoint to{std::clamp(offset.x + dx, -inset.left, maxX), std::clamp(offset.y + dy, -inset.top, maxY)};
   if (to.x != offset.x || to.y != offset.y) scroll.setContentOffset(to);
+}
+
+// The innermost scroll view around `view` (or it) that is enabled and can
+// move by (dx, dy) points of offset; any enabled one when none can.
+std::shared_ptr<UIScrollView> scrollable(std::shared_ptr<UIView> view, double dx, double dy) {
+  std::shared_ptr<UIScrollView> first;
+  for (; view; view = view->superview()) {
+    auto scroll = std::dynamic_pointer_cast<UIScrollView>(view);
+    if (!scroll || !scroll->isScrollEnabled()) continue;
+    if (!first) first = scroll;
+    const auto offset = scroll->contentOffset();
+    const auto size = scroll->contentSize(), bounds = scroll->bounds().size;
+    const auto inset = scroll->contentInset();
+    const bool canX =
+        (dx > 0 && offset.x < size.width + inset.right - bounds.width) || (dx < 0 && offset.x > -inset.left);
+    const bool canY = (dy > 0 && offset.y < size.height + inset.bottom - bounds.height) ||
+                      (dy < 0 && offset.y > -inset.top);
+    if (canX || canY) return scroll;
+  }
+  return first;
 }
 
 // Views that take the keyboard (text fields, editable text views) become the
@@ -369,8 +384,7 @@ void Desktop::updateAll() {
 
 bool Window::open(const std::string& title, std::string& error) {
   auto view = view_.lock();
-  const auto* plugin = detail::renderPlugin();
-  if (!view || !plugin || !plugin->setLayerVideo) {
+  if (!view || !renderingAvailable()) {
     error = "the rendering plugin could not be loaded";
     return false;
   }
@@ -388,21 +402,18 @@ bool Window::open(const std::string& title, std::string& error) {
     return false;
   }
   id_ = SDL_GetWindowID(sdl_);
-  renderer_ = plugin->createRenderer();
-  plugin->setLayerVideo(renderer_, detail::LayerVideo{&Window::previewFrame, this});
+  renderer_ = std::make_unique<ViewRenderer>();
   pixels_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4, 0);
   activity_.scale = scale_;
   return true;
 }
 
 void Window::destroy() {
-  if (renderer_) detail::loadedRenderPlugin()->destroyRenderer(renderer_);
-  renderer_ = nullptr;
+  renderer_.reset();
   if (sdl_) SDL_DestroyWindow(sdl_);
   sdl_ = nullptr;
   touch_ = {};
-  frames_.clear();
-  held_.clear();
+  shownSamples_.clear();
 }
 
 void Window::handle(const SDL_Event& event) {
@@ -452,8 +463,7 @@ void Window::touchBegan(CGPoint p) {
   touch_.start = touch_.last = p;
   auto hit = root->hitTest(p);
   if (!hit) return;
-  touch_.scroll = ancestorOrSelf<UIScrollView>(hit);
-  if (touch_.scroll && !touch_.scroll->isScrollEnabled()) touch_.scroll = nullptr;
+  touch_.scroll = scrollable(hit, 0, 0);
   // A navigation bar above the screen under the touch: its items take it.
   for (auto v = hit; v; v = v->superview()) {
     auto nav = std::dynamic_pointer_cast<UINavigationController>(v->owningViewController());
@@ -496,8 +506,12 @@ void Window::touchMoved(CGPoint p) {
   touch_.last = p;
   if (touch_.scroll && !touch_.dragging &&
       std::hypot(p.x - touch_.start.x, p.y - touch_.start.y) > kDragSlop) {
-    // The touch becomes a drag: a control under it lets go.
+    // The touch becomes a drag of the innermost scroll view that can move
+    // that way; a control under it lets go.
     touch_.dragging = true;
+    if (auto hit = root->hitTest(touch_.start)) {
+      if (auto s = scrollable(hit, touch_.start.x - p.x, touch_.start.y - p.y)) touch_.scroll = s;
+    }
     if (touch_.control) {
       touch_.control->setHighlighted(false);
       touch_.control->sendActions(UIControlEvents::touchCancel);
@@ -548,8 +562,8 @@ void Window::wheel(CGPoint p, double dx, double dy) {
   if (dx == 0 && dy == 0) return;
   auto root = view_.lock();
   if (!root) return;
-  auto scroll = ancestorOrSelf<UIScrollView>(root->hitTest(p));
-  if (!scroll || !scroll->isScrollEnabled()) return;
+  auto scroll = scrollable(root->hitTest(p), dx, -dy);
+  if (!scroll) return;
   // Wheel up shows what is above: the offset goes down.
   scrollBy(*scroll, dx * kWheelStep, -dy * kWheelStep);
 }
@@ -585,23 +599,22 @@ void Window::text(const char* utf8) {
     hosted->type(hosted->text() + utf8);
 }
 
-const NV12Frame* Window::previewFrame(void* context, const CALayer& layer, std::uint64_t& generation) {
-  auto* self = static_cast<Window*>(context);
-  if (auto it = self->frames_.find(&layer); it != self->frames_.end()) {
-    generation = it->second.second;
-    return &it->second.first;
-  }
-  auto* preview = dynamic_cast<const avf::AVCaptureVideoPreviewLayer*>(&layer);
-  if (!preview) return nullptr;
-  auto session = preview->session();
-  if (!session || !session->isRunning()) return nullptr;
+// The newest frame of a preview layer's running session, handed to the
+// renderer when it is new.
+void Window::feedPreview(const avf::AVCaptureVideoPreviewLayer& preview) {
+  auto session = preview.session();
+  if (!session || !session->isRunning()) return;
   auto sample = session->core().latestFrame();
   const auto& buffer = sample ? sample->imageBuffer() : nullptr;
   if (!buffer || buffer->planeCount() != 2 ||
       (buffer->pixelFormatType() != corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange &&
        buffer->pixelFormatType() != corevideo::kCVPixelFormatType_420YpCbCr8BiPlanarFullRange)) {
-    return nullptr;
+    return;
   }
+  // The sample shown is kept: a new one cannot take its address.
+  auto& shown = shownSamples_[&preview];
+  if (shown == sample) return;
+  shown = sample;
   NV12Frame frame;
   frame.y = buffer->plane(0).base, frame.yStride = buffer->plane(0).bytesPerRow;
   frame.cbcr = buffer->plane(1).base, frame.cbcrStride = buffer->plane(1).bytesPerRow;
@@ -609,7 +622,7 @@ const NV12Frame* Window::previewFrame(void* context, const CALayer& layer, std::
   // The sensor is landscape: the preview connection turns it upright (and
   // mirrors a front camera), as the platform's preview layer does.
   using O = quartz::CGImagePropertyOrientation;
-  auto connection = preview->connection();
+  auto connection = preview.connection();
   const bool mirrored = connection && connection->isVideoMirrored();
   switch (connection ? connection->videoOrientation() : avf::AVCaptureVideoOrientation::portrait) {
     case avf::AVCaptureVideoOrientation::portrait:
@@ -625,12 +638,7 @@ const NV12Frame* Window::previewFrame(void* context, const CALayer& layer, std::
       frame.orientation = mirrored ? O::upMirrored : O::up;
       break;
   }
-  // A new sample for every frame the camera delivers; its timestamp tells
-  // it from an earlier one that had the same address.
-  generation = reinterpret_cast<std::uintptr_t>(sample.get()) * 31 +
-               static_cast<std::uint64_t>(sample->presentationTimeStamp().value);
-  self->held_.push_back(sample);
-  return &self->frames_.emplace(&layer, std::make_pair(frame, generation)).first->second.first;
+  renderer_->setVideoFrame(preview, frame);
 }
 
 void Window::survey(const CALayer& layer, double& nextFrame) {
@@ -642,6 +650,8 @@ void Window::survey(const CALayer& layer, double& nextFrame) {
     }
   }
   if (auto* preview = dynamic_cast<const avf::AVCaptureVideoPreviewLayer*>(&layer)) {
+    seen_.push_back(preview);
+    feedPreview(*preview);
     if (auto session = preview->session(); session && session->isRunning()) {
       double rate = 30;
       for (const auto& input : session->inputs()) {
@@ -683,21 +693,20 @@ void Window::update() {
     SDL_SetWindowSize(sdl_, w, h);
     pixels_.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0);
   }
-  const auto* plugin = detail::loadedRenderPlugin();
-  if (!relaid_) {
-    // Text measured before the plugin was loaded is measured again by its shaping.
-    invalidateText(*view);
-    relaid_ = true;
-  }
+  // Running animations and live previews (whose new frames go to the
+  // renderer) decide when to look again.
   view->layoutIfNeeded();
+  double nextFrame = 1e9;
+  seen_.clear();
+  survey(*view->layer(), nextFrame);
+  for (auto it = shownSamples_.begin(); it != shownSamples_.end();) {
+    it = std::find(seen_.begin(), seen_.end(), it->first) == seen_.end() ? shownSamples_.erase(it)
+                                                                         : std::next(it);
+  }
   ++activity_.looks;
   const RenderBuffer buffer{pixels_.data(), width_, height_, width_ * 4};
-  auto rects = plugin->render(renderer_, *view, scale_, buffer);
-  frames_.clear();
-  held_.clear();
+  auto rects = renderer_->render(*view, scale_, buffer);
   if (!rects.empty()) present(rects);
-  double nextFrame = 1e9;
-  survey(*view->layer(), nextFrame);
   if (nextFrame < 1e9) scheduleFrame(nextFrame);
 }
 

@@ -43,7 +43,8 @@ struct DesktopWindowOptions {
 // Shows the window on the desktop (a second call for the same window does
 // nothing and answers true). False, with the reason on stderr, when there is
 // no display or the plugin cannot be loaded. The desktop window holds the
-// UIWindow weakly: it closes when the UIWindow goes.
+// UIWindow weakly: it closes when the UIWindow goes. As on the platform, a
+// hidden window (a new one, before makeKeyAndVisible) shows nothing.
 bool showOnDesktop(const std::shared_ptr<UIWindow>& window, const DesktopWindowOptions& options = {});
 // True while the window is shown on the desktop (false once closed).
 bool isOnDesktop(const UIWindow& window);
