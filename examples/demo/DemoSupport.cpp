@@ -2,11 +2,16 @@
 
 #include <morvik/api/APIManager.h>
 #include <morvik/platform/dispatch.h>
+#include <morvik/platform/quartz.h>
+#include <morvik/platform/uikit/UIRendering.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 
 #include "api/models/FullVerdictReply.h"
 #include "fixtures/camera/CameraTestSupport.h"
@@ -151,6 +156,7 @@ bool ScriptedPerson::registerCameras() {
   options.position = avf::AVCaptureDevice::Position::back;
   backCamera_ = avf::VirtualCamera::registerGenerator(
       [this](std::int64_t) {
+        filmed();
         return fixtures::camera::bgrFrame(card_.load() == Card::front ? front_ : back_);
       },
       options);
@@ -158,6 +164,7 @@ bool ScriptedPerson::registerCameras() {
   options.position = avf::AVCaptureDevice::Position::front;
   frontCamera_ = avf::VirtualCamera::registerGenerator(
       [this](std::int64_t) {
+        filmed();
         const Pose pose = pose_.load();
         return fixtures::camera::bgrFrame(pose == Pose::left    ? left_
                                           : pose == Pose::right ? right_
@@ -174,13 +181,174 @@ void ScriptedPerson::unregisterCameras() {
   frontCamera_.reset();
 }
 
+void ScriptedPerson::filmed() {
+  if (!look_) return;
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  std::int64_t last = lastLook_.load();
+  if (now - last < 100 || !lastLook_.compare_exchange_strong(last, now)) return;
+  dispatch::DispatchQueue::main().async([this] { look_(); });
+}
+
+const cv::Mat& ScriptedPerson::scene(bool frontCamera) const {
+  if (!frontCamera) return card_.load() == Card::front ? front_ : back_;
+  const Pose pose = pose_.load();
+  return pose == Pose::left ? left_ : pose == Pose::right ? right_ : centre_;
+}
+
 void ScriptedPerson::reactTo(const std::string& text) {
   if (text == "<< turn head left") pose_ = Pose::left;
   if (text == "turn head right >>") pose_ = Pose::right;
   if (text == "center your face") pose_ = Pose::centre;
 }
 
+// ----- A real camera for live use ----------------------------------------------------
+
+// The real camera's newest frame, handed from its delegate queue to the
+// demo cameras' delivering threads.
+struct RealCameraBridge::Latest : avf::AVCaptureVideoDataOutputSampleBufferDelegate {
+  std::mutex m;
+  avf::CVPixelBufferRef frame;
+  void captureOutput(avf::AVCaptureOutput&, const avf::CMSampleBufferRef& sample,
+                     avf::AVCaptureConnection&) override {
+    std::lock_guard lock(m);
+    frame = sample->imageBuffer();
+  }
+  avf::VirtualFrame next() {
+    {
+      std::lock_guard lock(m);
+      if (frame) return frame;
+    }
+    // Grey until the camera's first frame.
+    static const cv::Mat grey(480, 640, CV_8UC3, cv::Scalar::all(96));
+    return fixtures::camera::bgrFrame(grey);
+  }
+};
+
+std::unique_ptr<RealCameraBridge> RealCameraBridge::start() {
+  std::shared_ptr<avf::AVCaptureDevice> camera;
+  for (const auto& device : avf::AVCaptureDevice::DiscoverySession(
+                                {avf::AVCaptureDevice::DeviceType::external}, avf::AVMediaType::video,
+                                avf::AVCaptureDevice::Position::unspecified)
+                                .devices()) {
+    if (device->uniqueID().rfind("v4l2:", 0) == 0) {
+      camera = device;
+      break;
+    }
+  }
+  if (!camera) return nullptr;
+  auto bridge = std::unique_ptr<RealCameraBridge>(new RealCameraBridge());
+  bridge->name_ = camera->localizedName();
+  bridge->latest_ = std::make_shared<Latest>();
+  bridge->session_ = avf::AVCaptureSession::make();
+  try {
+    auto input = avf::AVCaptureDeviceInput::make(camera);
+    auto output = avf::AVCaptureVideoDataOutput::make();
+    output->setSampleBufferDelegate(bridge->latest_, dispatch::DispatchQueue("demo.real-camera"));
+    if (!bridge->session_->canAddInput(input)) return nullptr;
+    bridge->session_->beginConfiguration();
+    bridge->session_->addInput(input);
+    bridge->session_->addOutput(output);
+    bridge->session_->commitConfiguration();
+  } catch (const foundation::NSError&) {
+    return nullptr;
+  }
+  bridge->session_->startRunning();
+  if (!bridge->session_->isRunning()) return nullptr;
+  // Shown as it comes: a desktop camera's picture is upright already.
+  avf::VirtualCameraOptions options;
+  options.portraitScene = true;
+  options.name = "Demo back camera (" + bridge->name_ + ")";
+  options.position = avf::AVCaptureDevice::Position::back;
+  auto latest = bridge->latest_;
+  bridge->back_ =
+      avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
+  options.name = "Demo front camera (" + bridge->name_ + ")";
+  options.position = avf::AVCaptureDevice::Position::front;
+  bridge->front_ =
+      avf::VirtualCamera::registerGenerator([latest](std::int64_t) { return latest->next(); }, options);
+  return bridge;
+}
+
+RealCameraBridge::~RealCameraBridge() {
+  if (back_) back_->unregister();
+  if (front_) front_->unregister();
+  if (session_) session_->stopRunning();
+}
+
 // ----- Screens ------------------------------------------------------------------------
+
+void ScreenPictures::take(uikit::UIWindow& window, const std::string& name) {
+  if (failed_) return;
+  char number[16];
+  std::snprintf(number, sizeof number, "%02d-", ++count_);
+  const auto file = folder_ / (number + name + ".png");
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  window.layoutIfNeeded();
+  constexpr double kScale = 2;
+  const int w = static_cast<int>(std::ceil(window.bounds().width() * kScale));
+  const int h = static_cast<int>(std::ceil(window.bounds().height() * kScale));
+  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(std::max(0, w * h)));
+  const uikit::RenderBuffer buffer{reinterpret_cast<std::uint8_t*>(pixels->data()), w, h, 4 * w};
+  uikit::ViewRenderer renderer;
+  if (ec || renderer.render(window, kScale, buffer).empty()) {
+    std::printf("  (no picture of the screen: %s)\n", ec ? ec.message().c_str() : "nothing could be drawn");
+    failed_ = true;
+    return;
+  }
+  std::printf("  picture of the screen: %s\n", file.c_str());
+  writers_.emplace_back([this, pixels, buffer, file] {
+    const auto png = uikit::pngData(buffer);
+    std::ofstream out(file, std::ios::binary);
+    if (png)
+      out.write(reinterpret_cast<const char*>(png->bytes()), static_cast<std::streamsize>(png->count()));
+    if (png && out.flush()) ++written_;
+  });
+}
+
+int ScreenPictures::finish() {
+  for (auto& t : writers_) t.join();
+  writers_.clear();
+  return written_.load();
+}
+
+namespace {
+// The camera preview layer of a screen, if it has one.
+avf::AVCaptureVideoPreviewLayer* previewLayerIn(quartz::CALayer& layer) {
+  if (auto* preview = dynamic_cast<avf::AVCaptureVideoPreviewLayer*>(&layer)) return preview;
+  for (const auto& sub : layer.sublayers()) {
+    if (auto* found = previewLayerIn(*sub)) return found;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview || picture.empty()) return;
+  // A copy when mirrored: the picture is the camera's own scene.
+  cv::Mat shown;
+  if (mirrored) {
+    cv::flip(picture, shown, 1);
+  } else {
+    shown = picture;
+  }
+  preview->setContents(gen::toCGImage(shown));
+  preview->setContentsGravity(quartz::CALayer::ContentsGravity::resizeAspectFill);
+}
+
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen) {
+  auto* preview = screen ? previewLayerIn(*screen->layer()) : nullptr;
+  if (!preview) return false;
+  for (const auto& sub : preview->sublayers()) {
+    auto* shape = dynamic_cast<quartz::CAShapeLayer*>(sub.get());
+    if (shape && shape->path() && !shape->path()->isEmpty() && shape->presentationOpacity() > 0.5)
+      return true;
+  }
+  return false;
+}
 
 namespace {
 

@@ -15,9 +15,11 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/server/LoopbackServer.h"
@@ -54,14 +56,42 @@ class ScriptedPerson {
   void unregisterCameras();
 
   void hold(Card card) { card_ = card; }
+  // What the back or the front camera shows at present.
+  const cv::Mat& scene(bool frontCamera) const;
   // Follows an instruction the capture screen shows, as a person would.
   void reactTo(const std::string& text);
+  // Called on the main queue, at most ten times a second, while a camera of
+  // the person's delivers frames (set before registerCameras): where nobody
+  // scripts the person, they look at the screen this way.
+  void lookAtScreenWhileFilmed(std::function<void()> look) { look_ = std::move(look); }
 
  private:
+  void filmed();
+  std::function<void()> look_;
+  std::atomic<std::int64_t> lastLook_{0};
   cv::Mat front_, back_, centre_, left_, right_;
   std::atomic<Card> card_{Card::front};
   std::atomic<Pose> pose_{Pose::centre};
   std::shared_ptr<avf::VirtualCamera> backCamera_, frontCamera_;
+};
+
+// ----- A real camera for live use ----------------------------------------------------
+
+// The first V4L2 camera (the platform's discovery finds them), shown through
+// a back and a front camera of the demo's, which the SDK's screens ask for:
+// a desktop's camera is neither. Null when the machine has none.
+class RealCameraBridge {
+ public:
+  static std::unique_ptr<RealCameraBridge> start();
+  ~RealCameraBridge();
+  const std::string& name() const { return name_; }
+
+ private:
+  struct Latest;
+  std::string name_;
+  std::shared_ptr<Latest> latest_;
+  std::shared_ptr<avf::AVCaptureSession> session_;
+  std::shared_ptr<avf::VirtualCamera> back_, front_;
 };
 
 // ----- Screens ------------------------------------------------------------------------
@@ -78,6 +108,33 @@ void printScreen(const std::shared_ptr<uikit::UIViewController>& screen);
 // The first visible button with that title in the screen's view tree.
 std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>& view,
                                             const std::string& title);
+
+// Pictures of what the person sees: each window drawn at scale 2 (the
+// rendering plugin) into "<folder>/NN-<name>.png", numbered in order. Only
+// the drawing holds the main thread (the cameras run in real time); the
+// files are encoded and written on a thread of their own.
+class ScreenPictures {
+ public:
+  explicit ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  ~ScreenPictures() { finish(); }
+  void take(uikit::UIWindow& window, const std::string& name);
+  // Waits for the files; the number written.
+  int finish();
+
+ private:
+  std::filesystem::path folder_;
+  int count_ = 0;
+  bool failed_ = false;
+  std::vector<std::thread> writers_;
+  std::atomic<int> written_{0};
+};
+
+// Shows a camera picture in the camera preview of a screen (the preview
+// layer draws no video of its own), mirrored as the front camera's preview
+// is, filling the preview as the video does.
+void showInPreview(const std::shared_ptr<uikit::UIView>& screen, const cv::Mat& picture, bool mirrored);
+// Whether the capture screen's preview shows the outline of a document.
+bool outlineShown(const std::shared_ptr<uikit::UIView>& screen);
 
 // Runs the main loop for `seconds` (real time).
 void pump(double seconds);

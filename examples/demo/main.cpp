@@ -13,16 +13,25 @@
 // selfie after the head turns, uploaded for re-verification); then, with the
 // e-mail field emptied, "Face Detection" once more, which is refused after
 // the capture; and last "Document Scan" closed with Close. Each screen is
-// printed as the person sees it, with what the status line says. The images
+// printed as the person sees it, with what the status line says, and drawn
+// into a picture in the output folder's "screens" folder, in order. The images
 // the server received and its view of each upload are written to the output
 // folder. The exit status is 0 only when every road ends as expected.
 //
 //   morvik-demo [output folder]   (default: demo-output)
+//   morvik-demo --window [output folder]
+//       the same, visibly: the host's window is shown on the desktop
+//   morvik-demo --live [output folder]
+//       the demo screen in a desktop window for a person to use with the
+//       pointer and the keyboard, on the machine's V4L2 camera if it has one
+//       (the virtual cameras otherwise); closing the window ends it
 #include <morvik/MorvikVerify.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/swiftui.h>
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/platform/uikit/UIWindowDesktop.h>
+#include <morvik/support/LoadingOverlay.h>
 
 #include <chrono>
 #include <cstdio>
@@ -89,17 +98,30 @@ struct Host {
   }
 };
 
+// Pictures of every screen the person sees, in order (<output>/screens/).
+demo::ScreenPictures* pictures = nullptr;
+
+void picture(const std::shared_ptr<uikit::UIViewController>& screen, const std::string& name) {
+  auto window = screen && screen->isViewLoaded() ? screen->view()->window() : nullptr;
+  if (pictures && window) pictures->take(*window, name);
+}
+
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The desktop window (--window), once the person closed it: the script stops.
+std::shared_ptr<uikit::UIWindow> gShownWindow;
+bool windowClosed() { return gShownWindow && !uikit::isOnDesktop(*gShownWindow); }
 
 // Runs the main loop until `done` (real time, bounded); false on time-out.
 bool waitFor(const std::function<bool()>& done, double seconds) {
-  return dispatch::MainLoop::runUntil(done, seconds);
+  return dispatch::MainLoop::runUntil([&] { return done() || windowClosed(); }, seconds) && !windowClosed();
 }
 
 void showDemoScreen(const Host& host) {
   std::printf("\n");
   demo::printScreen(host.root);
   std::printf("  status line: \"%s\"\n", host.status().c_str());
+  picture(host.root, "demo-screen");
 }
 
 // One capture screen at work: the person shows what its step asks for and
@@ -112,7 +134,10 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
   if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
   const auto start = Clock::now();
   std::set<std::string> before;
+  bool pictured = false;
+  const bool face = kind != morvik::IDScanStepKind::front && kind != morvik::IDScanStepKind::back;
   while (!finished()) {
+    if (windowClosed()) return false;
     if (since(start) > 60) {
       std::printf("  no picture within a minute\n");
       return false;
@@ -126,6 +151,16 @@ bool runCapture(const std::shared_ptr<IDCaptureVC>& screen, demo::ScriptedPerson
       person.reactTo(text);
     }
     before = std::move(now);
+    // The screen once it shows the outline of the document (or, for a
+    // face, once the person has been in view a moment), with what the
+    // camera shows in its preview.
+    if (!pictured && !finished() && (demo::outlineShown(screen->view()) || since(start) > (face ? 0.5 : 5))) {
+      demo::showInPreview(screen->view(), person.scene(face), face);
+      picture(screen, std::string("capture-") + (face                                    ? "face"
+                                                 : kind == morvik::IDScanStepKind::front ? "front"
+                                                                                         : "back"));
+      pictured = true;
+    }
   }
   std::printf("  %5.1f s  picture taken\n", since(start));
   return true;
@@ -173,6 +208,7 @@ std::shared_ptr<uikit::UINavigationController> openDocumentScan(Host& host) {
   auto navigation = host.flow();
   if (!navigation) return nullptr;
   demo::printScreen(navigation->viewControllers().front());
+  picture(navigation, "step-list");
   return navigation;
 }
 
@@ -196,7 +232,11 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   demo::pump(0.5);
   std::printf("\n");
   demo::printScreen(list);
+  picture(list, "step-list-captured");
   if (!tap(list, "Submit")) return false;
+  // The loading overlay while the upload is on its way.
+  if (waitFor([] { return morvik::LoadingOverlay::shared()->superview() != nullptr; }, 2))
+    picture(list, "uploading");
   if (!waitFor([&] { return navigation->topViewController()->className() == "VerifiedScreen"; }, 30)) {
     std::printf("  no result screen within 30 s\n");
     return false;
@@ -205,6 +245,7 @@ bool runDocumentScan(Host& host, demo::ScriptedPerson& person) {
   auto result = navigation->topViewController();
   std::printf("\n");
   demo::printScreen(result);
+  picture(result, "result");
   if (!tap(result, "Done")) return false;
   return expectStatus(host, "Document Verified");
 }
@@ -220,6 +261,9 @@ bool runFaceDetection(Host& host, demo::ScriptedPerson& person, const std::strin
   if (!capture) return false;
   demo::printScreen(capture);
   if (!runCapture(capture, person, [&] { return !host.coverShown(); })) return false;
+  // An alert the flow shows before it closes.
+  if (auto alert = std::dynamic_pointer_cast<uikit::UIAlertController>(capture->presentedViewController()))
+    picture(alert, "alert");
   return expectStatus(host, expected);
 }
 
@@ -236,10 +280,39 @@ bool runClose(Host& host) {
   return expectStatus(host, "Error: User cancelled the verification process.");
 }
 
+// --live on the virtual cameras: nobody scripts the person in front of them,
+// so they hold what the shown capture screen asks for and follow its
+// instructions (main thread, while a camera films).
+void followScreen(const Host* host, demo::ScriptedPerson& person) {
+  auto navigation = host ? host->flow() : nullptr;
+  auto capture =
+      std::dynamic_pointer_cast<IDCaptureVC>(navigation ? navigation->topViewController() : nullptr);
+  if (!capture) return;
+  const auto kind = capture->step().kind();
+  if (kind == morvik::IDScanStepKind::front) person.hold(demo::ScriptedPerson::Card::front);
+  if (kind == morvik::IDScanStepKind::back) person.hold(demo::ScriptedPerson::Card::back);
+  for (const auto& text : demo::visibleTexts(capture->view())) person.reactTo(text);
+}
+
+// --live: the demo screen for a person, until the window is closed.
+int runLive(Host& host) {
+  std::printf(
+      "\nThe demo screen is in a window: use it with the pointer and the keyboard; close the window to "
+      "end.\n");
+  dispatch::MainLoop::run();
+  std::printf("The window was closed.\n");
+  showDemoScreen(host);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows as it happens, also in a log
+  enum class Mode { headless, window, live } mode = Mode::headless;
+  if (argc > 1 && std::string(argv[1]) == "--window") mode = Mode::window;
+  if (argc > 1 && std::string(argv[1]) == "--live") mode = Mode::live;
+  if (mode != Mode::headless) --argc, ++argv;
   const std::filesystem::path folder = argc > 1 ? argv[1] : "demo-output";
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -276,14 +349,44 @@ int main(int argc, char** argv) {
                                                      uikit::UIColor::systemBlue(), server->baseURL()));
   auto delegate = std::make_shared<HostDelegate>();
   MorvikVerify::shared().setDelegate(delegate);
-  if (!person.registerCameras()) {
+  std::unique_ptr<demo::RealCameraBridge> realCamera;
+  if (mode == Mode::live) {
+    realCamera = demo::RealCameraBridge::start();
+    if (realCamera) {
+      std::printf("Camera: %s (V4L2)\n", realCamera->name().c_str());
+    } else {
+      std::printf("No V4L2 camera on this machine: the virtual cameras show a generated licence and face.\n");
+    }
+  }
+  const Host* liveHost = nullptr;
+  if (mode == Mode::live && !realCamera) {
+    person.lookAtScreenWhileFilmed([&liveHost, &person] { followScreen(liveHost, person); });
+  }
+  if (!realCamera && !person.registerCameras()) {
     std::fprintf(stderr, "morvik-demo: no virtual camera\n");
     return 1;
   }
 
   int failed = 0;
+  if (mode == Mode::live) {
+    Host host;
+    if (!uikit::showOnDesktop(host.window, {0, "Morvik Verify demo"})) return 1;
+    liveHost = &host;
+    failed = runLive(host);
+    liveHost = nullptr;
+    realCamera.reset();
+    person.unregisterCameras();
+    server->stop();
+    return failed;
+  }
+  demo::ScreenPictures screens(folder / "screens");
+  pictures = &screens;
   {
     Host host;
+    if (mode == Mode::window) {
+      if (!uikit::showOnDesktop(host.window, {0, "Morvik Verify demo"})) return 1;
+      gShownWindow = host.window;
+    }
     demo::pump(0.2);
     showDemoScreen(host);
     type(host, kEmail);
@@ -298,10 +401,14 @@ int main(int argc, char** argv) {
             : 1;
     failed += runClose(host) ? 0 : 1;
     demo::pump(0.5);
+    if (windowClosed()) std::printf("\nThe window was closed: the demo stopped.\n");
+    gShownWindow.reset();
   }
   demo::pump(0.5);
   person.unregisterCameras();
 
+  pictures = nullptr;
+  std::printf("\n%d pictures of the screens written to %s\n", screens.finish(), (folder / "screens").c_str());
   std::printf("\nThe server's view of the uploads (written to %s):\n", folder.c_str());
   const bool written = demo::writeServerView(*server, folder);
   server->stop();

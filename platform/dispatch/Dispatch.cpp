@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "dispatch/MainLoopObserver.h"
 #include "dispatch/QueueImpl.h"
 #include "dispatch/ThreadPool.h"
 
@@ -145,6 +146,12 @@ bool popMain(Item& out) {
   out = std::move(impl.items.front());
   impl.items.pop_front();
   return true;
+}
+
+bool hasMainWork() {
+  auto& impl = *mainImpl();
+  std::lock_guard lock(impl.mutex);
+  return !impl.items.empty();
 }
 
 const char* qosName(DispatchQoS qos) {
@@ -510,14 +517,46 @@ void requireMainThread(const char* what) {
   if (!isMainThread()) fatal(std::string(what) + " called off the main thread");
 }
 
-void runMainItem(Item& item) { mainImpl()->runItem(item); }
+// Main thread only: the observer, and whether work ran since it was last called.
+std::function<void()>& beforeWaitingObserver() {
+  static auto* observer = new std::function<void()>();
+  return *observer;
+}
+bool gRanSinceWaiting = false;
+
+void runMainItem(Item& item) {
+  mainImpl()->runItem(item);
+  gRanSinceWaiting = true;
+}
+
+// True when the observer ran (it may have queued work: look again before waiting).
+bool notifyBeforeWaiting() {
+  if (!gRanSinceWaiting) return false;
+  gRanSinceWaiting = false;
+  if (auto& observer = beforeWaitingObserver(); observer) {
+    auto keep = observer;  // the observer may replace itself
+    keep();
+    return true;
+  }
+  return false;
+}
 }  // namespace
+
+namespace detail {
+void setBeforeWaitingObserver(std::function<void()> observer) {
+  requireMainThread("setBeforeWaitingObserver");
+  beforeWaitingObserver() = std::move(observer);
+}
+}  // namespace detail
 
 void MainLoop::run() {
   requireMainThread("MainLoop::run");
+  // What the caller changed before running the loop is committed at its first wait.
+  gRanSinceWaiting = true;
   auto& impl = *mainImpl();
   while (!gStopRequested.load()) {
     Timers::shared().fireDue();
+    if (gRanSinceWaiting && !hasMainWork() && notifyBeforeWaiting()) continue;
     Item item;
     {
       std::unique_lock lock(impl.mutex);
@@ -545,6 +584,7 @@ void MainLoop::stop() {
 
 bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
   requireMainThread("MainLoop::runUntil");
+  gRanSinceWaiting = true;
   const auto deadline =
       std::chrono::steady_clock::now() +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(
@@ -556,6 +596,7 @@ bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSe
   for (;;) {
     if (predicate && predicate()) return true;
     Timers::shared().fireDue();
+    if (gRanSinceWaiting && !hasMainWork() && notifyBeforeWaiting()) continue;
     Item item;
     {
       std::unique_lock lock(impl.mutex);
@@ -578,10 +619,14 @@ bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSe
 
 void MainLoop::drain() {
   requireMainThread("MainLoop::drain");
+  gRanSinceWaiting = true;
   for (;;) {
     Timers::shared().fireDue();
     Item item;
-    if (!popMain(item)) return;
+    if (!popMain(item)) {
+      if (notifyBeforeWaiting()) continue;
+      return;
+    }
     runMainItem(item);
   }
 }

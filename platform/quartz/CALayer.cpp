@@ -258,6 +258,15 @@ void CALayer::setName(std::optional<std::string> name) {
   name_ = std::move(name);
 }
 
+void CALayer::setContents(std::shared_ptr<CGImage> contents) {
+  checkThread("CALayer::setContents");
+  contents_ = std::move(contents);
+}
+void CALayer::setContentsGravity(ContentsGravity gravity) {
+  checkThread("CALayer::setContentsGravity");
+  contentsGravity_ = gravity;
+}
+
 void CALayer::setMask(std::shared_ptr<CALayer> mask) {
   checkThread("CALayer::setMask");
   if (mask.get() == this) return;
@@ -436,6 +445,9 @@ void CALayer::removeAllAnimations() {
 
 CAValue CALayer::modelValue(const std::string& keyPath) const {
   if (keyPath == "opacity") return static_cast<double>(opacity_);
+  // The rotation the model transform holds (an animation of it turns the layer about its anchor).
+  if (keyPath == "transform.rotation.z" || keyPath == "transform.rotation")
+    return static_cast<double>(std::atan2(transform_.b, transform_.a));
   if (keyPath == "position") return position_;
   if (keyPath == "position.x") return static_cast<double>(position_.x);
   if (keyPath == "position.y") return static_cast<double>(position_.y);

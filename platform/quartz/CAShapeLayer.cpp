@@ -29,6 +29,14 @@ void CAShapeLayer::setLineWidth(CGFloat width) {
   checkThread("CAShapeLayer::setLineWidth");
   lineWidth_ = std::max<CGFloat>(0, width);
 }
+void CAShapeLayer::setLineDashPattern(std::vector<CGFloat> pattern) {
+  checkThread("CAShapeLayer::setLineDashPattern");
+  lineDashPattern_ = std::move(pattern);
+}
+void CAShapeLayer::setLineDashPhase(CGFloat phase) {
+  checkThread("CAShapeLayer::setLineDashPhase");
+  lineDashPhase_ = phase;
+}
 void CAShapeLayer::setLineCap(CAShapeLayerLineCap cap) {
   checkThread("CAShapeLayer::setLineCap");
   lineCap_ = cap;
@@ -63,6 +71,13 @@ std::string CAShapeLayer::descriptionFields() const {
   if (strokeColor_) s += "; stroke = " + toString(*strokeColor_);
   if (fillRule_ == CAShapeLayerFillRule::evenOdd) s += "; fillRule = evenOdd";
   return s;
+}
+
+CAValue CAShapeLayer::modelValue(const std::string& keyPath) const {
+  if (keyPath == "strokeStart") return static_cast<double>(strokeStart_);
+  if (keyPath == "strokeEnd") return static_cast<double>(strokeEnd_);
+  if (keyPath == "lineWidth") return static_cast<double>(lineWidth_);
+  return CALayer::modelValue(keyPath);
 }
 
 }  // namespace quartz

@@ -2,6 +2,8 @@
 #include <morvik/platform/swiftui/UIHostingController.h>
 #include <morvik/platform/uikit/UIScreen.h>
 
+#include <array>
+
 namespace swiftui {
 
 using uikit::NSLayoutConstraint;
@@ -21,6 +23,8 @@ void UIHostingControllerBase::setAnyRootView(AnyView rootView) {
 void UIHostingControllerBase::loadView() {
   setView(std::make_shared<HostingView>());
   view()->setFrame(uikit::UIScreen::main().bounds());
+  // As on the platform: the hosted content sits on the system background.
+  view()->setBackgroundColor(uikit::UIColor::systemBackground());
 }
 
 void UIHostingControllerBase::viewDidLoad() { render(); }
@@ -50,24 +54,11 @@ void UIHostingControllerBase::updateIfNeeded() {
   if (needsUpdate_ && isViewLoaded()) render();
 }
 
-void UIHostingControllerBase::render() {
-  if (rendering_) {
-    needsUpdate_ = true;
-    return;
-  }
-  rendering_ = true;
-  needsUpdate_ = false;
-  // Changes may be announced on any thread; the tree is touched only here.
-  std::weak_ptr<UIViewController> weak = weak_from_this();
-  auto invalidate = [weak] {
-    dispatch::DispatchQueue::main().async([weak] {
-      if (auto self = std::static_pointer_cast<UIHostingControllerBase>(weak.lock())) self->scheduleUpdate();
-    });
-  };
-  detail::RenderContext context(*this, invalidate);
-  detail::Rendered rendered = context.render(rootView_, root_, detail::Environment{});
-
+void UIHostingControllerBase::place(const detail::Rendered& rendered) {
+  // The same content with the same wishes keeps its constraints: the views
+  // below update in place, and only what they change is laid out again.
   auto& host = view();
+  placedFlags_ = {rendered.flexibleWidth, rendered.flexibleHeight, rendered.ignoresSafeArea};
   NSLayoutConstraint::deactivate(contentConstraints_);
   contentConstraints_.clear();
   if (content_ && content_ != rendered.view && content_->superview() == host) content_->removeFromSuperview();
@@ -113,6 +104,30 @@ void UIHostingControllerBase::render() {
   }
   NSLayoutConstraint::activate(c);
   host->setNeedsLayout();
+}
+
+void UIHostingControllerBase::render() {
+  if (rendering_) {
+    needsUpdate_ = true;
+    return;
+  }
+  rendering_ = true;
+  needsUpdate_ = false;
+  // Changes may be announced on any thread; the tree is touched only here.
+  std::weak_ptr<UIViewController> weak = weak_from_this();
+  auto invalidate = [weak] {
+    dispatch::DispatchQueue::main().async([weak] {
+      if (auto self = std::static_pointer_cast<UIHostingControllerBase>(weak.lock())) self->scheduleUpdate();
+    });
+  };
+  detail::RenderContext context(*this, invalidate);
+  detail::Rendered rendered = context.render(rootView_, root_, detail::Environment{});
+
+  auto& host = view();
+  const bool placed =
+      content_ == rendered.view && content_->superview() == host &&
+      placedFlags_ == std::array{rendered.flexibleWidth, rendered.flexibleHeight, rendered.ignoresSafeArea};
+  if (!placed) place(rendered);
   ++renders_;
   rendering_ = false;
 

@@ -5,6 +5,10 @@
 #include <morvik/platform/uikit/UIButton.h>
 #include <morvik/platform/uikit/UIStackView.h>
 
+#include <algorithm>
+#include <array>
+#include <iterator>
+
 namespace swiftui {
 
 using uikit::NSLayoutConstraint;
@@ -21,24 +25,101 @@ uikit::UIFont fontFor(const detail::Environment& environment) {
   return environment.font ? environment.font->uiFont() : Font::body().uiFont();
 }
 
+// A primitive's UIKit views live in its node from one evaluation to the next
+// (the node is kept while the view keeps its place and type), so a render
+// updates them in place: a field keeps its focus, and an unchanged screen is
+// not laid out again. Setters run only for values that changed, since most
+// of them ask for layout.
+template <class T>
+std::shared_ptr<T> kept(detail::Node& node) {
+  auto state = std::static_pointer_cast<T>(node.primitiveState);
+  if (!state) {
+    state = std::make_shared<T>();
+    node.primitiveState = state;
+  }
+  return state;
+}
+
+template <class T, class Apply>
+void update(std::optional<T>& applied, const T& value, Apply apply) {
+  if (applied && *applied == value) return;
+  applied = value;
+  apply(value);
+}
+
+// Pins `child` inside `box`, `insets` from its edges (top, leading, bottom,
+// trailing).
+std::vector<std::shared_ptr<NSLayoutConstraint>> pin(UIView& box, const std::shared_ptr<UIView>& child,
+                                                     std::array<CGFloat, 4> insets) {
+  child->setTranslatesAutoresizingMaskIntoConstraints(false);
+  if (child->superview().get() != &box) box.shared_from_this()->addSubview(child);
+  std::vector<std::shared_ptr<NSLayoutConstraint>> made{
+      child->topAnchor().constraintEqualTo(box.topAnchor(), insets[0]),
+      child->leadingAnchor().constraintEqualTo(box.leadingAnchor(), insets[1]),
+      box.bottomAnchor().constraintEqualTo(child->bottomAnchor(), insets[2]),
+      box.trailingAnchor().constraintEqualTo(child->trailingAnchor(), insets[3]),
+  };
+  NSLayoutConstraint::activate(made);
+  return made;
+}
+
+// A wrapper view around one child view, kept with its constraints while the
+// child stays the same view.
+struct Wrapper {
+  std::shared_ptr<UIView> box;
+  std::shared_ptr<UIView> child;
+  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
+  std::array<CGFloat, 4> insets{};
+
+  // Puts `view` in the box; answers whether anything changed.
+  bool hold(const std::shared_ptr<UIView>& view, std::array<CGFloat, 4> wanted) {
+    if (!box) box = constrained(std::make_shared<UIView>());
+    if (view == child && view->superview() == box && insets == wanted) return false;
+    NSLayoutConstraint::deactivate(constraints);
+    if (child && child != view && child->superview() == box) child->removeFromSuperview();
+    child = view;
+    insets = wanted;
+    constraints = pin(*box, view, wanted);
+    return true;
+  }
+};
+
 }  // namespace
 
 // --- EmptyView, Text ---
 
-detail::Rendered EmptyView::render(detail::RenderContext&, detail::Node&, const detail::Environment&) const {
-  return {constrained(std::make_shared<UIView>())};
+namespace {
+struct EmptyState {
+  std::shared_ptr<UIView> view = constrained(std::make_shared<UIView>());
+};
+
+struct TextState {
+  std::shared_ptr<uikit::UILabel> label;
+  std::optional<std::string> text;
+  std::optional<uikit::UIFont> font;
+  std::optional<uikit::UIColor> color;
+  TextState() : label(std::make_shared<uikit::UILabel>()) {
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    label->setNumberOfLines(0);
+    label->setTextAlignment(uikit::NSTextAlignment::center);
+  }
+};
+}  // namespace
+
+detail::Rendered EmptyView::render(detail::RenderContext&, detail::Node& node,
+                                   const detail::Environment&) const {
+  return {kept<EmptyState>(node)->view};
 }
 
-detail::Rendered Text::render(detail::RenderContext&, detail::Node&,
+detail::Rendered Text::render(detail::RenderContext&, detail::Node& node,
                               const detail::Environment& environment) const {
-  auto label = std::make_shared<uikit::UILabel>();
-  label->setTranslatesAutoresizingMaskIntoConstraints(false);
-  label->setText(string());
-  label->setFont(fontFor(environment));
-  label->setTextColor(environment.foregroundColor ? environment.foregroundColor->uiColor
-                                                  : uikit::UIColor::label());
-  label->setNumberOfLines(0);
-  label->setTextAlignment(uikit::NSTextAlignment::center);
+  auto state = kept<TextState>(node);
+  auto& label = state->label;
+  update(state->text, string(), [&](const std::string& t) { label->setText(t); });
+  update(state->font, fontFor(environment), [&](const uikit::UIFont& f) { label->setFont(f); });
+  update(state->color,
+         environment.foregroundColor ? environment.foregroundColor->uiColor : uikit::UIColor::label(),
+         [&](const uikit::UIColor& c) { label->setTextColor(c); });
   return {label};
 }
 
@@ -113,78 +194,165 @@ std::string HostedTextField::descriptionFields() const {
   return out;
 }
 
-detail::Rendered TextField::render(detail::RenderContext&, detail::Node&,
+namespace {
+struct TextFieldState {
+  std::shared_ptr<HostedTextField> field = std::make_shared<HostedTextField>();
+  // The binding of the latest evaluation: typing writes through it.
+  std::optional<Binding<std::string>> binding;
+  std::optional<std::string> placeholder;
+  std::optional<uikit::UIFont> font;
+  std::optional<bool> rounded;
+};
+}  // namespace
+
+detail::Rendered TextField::render(detail::RenderContext&, detail::Node& node,
                                    const detail::Environment& environment) const {
-  auto field = std::make_shared<HostedTextField>();
-  field->setPlaceholder(placeholder_.resolved());
-  field->setText(text_.get());
-  field->setFont(fontFor(environment));
-  field->setRoundedBorder(environment.roundedBorderTextField);
-  std::weak_ptr<HostedTextField> weak = field;
-  auto binding = text_;
-  field->addTarget(
-      nullptr,
-      [weak, binding] {
-        if (auto f = weak.lock()) binding.set(f->text());
-      },
-      uikit::UIControlEvents::editingChanged);
+  auto state = std::static_pointer_cast<TextFieldState>(node.primitiveState);
+  if (!state) {
+    state = kept<TextFieldState>(node);
+    std::weak_ptr<TextFieldState> weak = state;
+    state->field->addTarget(
+        nullptr,
+        [weak] {
+          auto s = weak.lock();
+          if (s && s->binding) s->binding->set(s->field->text());
+        },
+        uikit::UIControlEvents::editingChanged);
+  }
+  state->binding = text_;
+  auto& field = state->field;
+  update(state->placeholder, placeholder_.resolved(),
+         [&](const std::string& p) { field->setPlaceholder(p); });
+  update(state->font, fontFor(environment), [&](const uikit::UIFont& f) { field->setFont(f); });
+  update(state->rounded, environment.roundedBorderTextField, [&](bool r) { field->setRoundedBorder(r); });
+  // What was typed is already shown: only a value set elsewhere replaces it.
+  if (auto value = text_.get(); value != field->text()) field->setText(std::move(value));
   return {field, true, false};
 }
 
 // --- Button ---
 
-detail::Rendered Button::render(detail::RenderContext&, detail::Node&,
+namespace {
+struct ButtonState {
+  std::shared_ptr<uikit::UIButton> button;
+  // The action of the latest evaluation.
+  std::function<void()> action;
+  std::optional<std::string> title;
+  std::optional<std::optional<uikit::UIColor>> color;
+  std::optional<uikit::UIFont> font;
+  // The button's own title colour, for a foreground colour that goes away.
+  std::optional<uikit::UIColor> defaultColor;
+  ButtonState() : button(std::make_shared<uikit::UIButton>(uikit::UIButton::ButtonType::system)) {
+    button->setTranslatesAutoresizingMaskIntoConstraints(false);
+  }
+};
+}  // namespace
+
+detail::Rendered Button::render(detail::RenderContext&, detail::Node& node,
                                 const detail::Environment& environment) const {
-  auto button = std::make_shared<uikit::UIButton>(uikit::UIButton::ButtonType::system);
-  button->setTranslatesAutoresizingMaskIntoConstraints(false);
-  button->setTitle(label_.string(), uikit::UIControlState::normal);
-  if (environment.foregroundColor)
-    button->setTitleColor(environment.foregroundColor->uiColor, uikit::UIControlState::normal);
-  button->titleLabel()->setFont(fontFor(environment));
-  button->invalidateIntrinsicContentSize();
-  auto action = action_;
-  button->addTarget(
-      nullptr,
-      [action] {
-        if (action) action();
-      },
-      uikit::UIControlEvents::touchUpInside);
+  auto state = std::static_pointer_cast<ButtonState>(node.primitiveState);
+  if (!state) {
+    state = kept<ButtonState>(node);
+    state->defaultColor = state->button->titleColor(uikit::UIControlState::normal);
+    std::weak_ptr<ButtonState> weak = state;
+    state->button->addTarget(
+        nullptr,
+        [weak] {
+          auto s = weak.lock();
+          if (!s) return;
+          if (auto action = s->action) action();
+        },
+        uikit::UIControlEvents::touchUpInside);
+  }
+  state->action = action_;
+  auto& button = state->button;
+  update(state->title, label_.string(),
+         [&](const std::string& t) { button->setTitle(t, uikit::UIControlState::normal); });
+  std::optional<uikit::UIColor> color;
+  if (environment.foregroundColor) color = environment.foregroundColor->uiColor;
+  update(state->color, color, [&](const std::optional<uikit::UIColor>& c) {
+    if (c) {
+      button->setTitleColor(*c, uikit::UIControlState::normal);
+    } else if (state->defaultColor) {
+      button->setTitleColor(*state->defaultColor, uikit::UIControlState::normal);
+    }
+  });
+  update(state->font, fontFor(environment), [&](const uikit::UIFont& f) {
+    button->titleLabel()->setFont(f);
+    button->invalidateIntrinsicContentSize();
+  });
   return {button};
 }
 
 // --- VStack ---
 
+namespace {
+struct StackState {
+  std::shared_ptr<uikit::UIStackView> stack;
+  std::optional<CGFloat> spacing;
+  std::optional<uikit::UIStackView::Alignment> alignment;
+  // The members' width constraints (flexible members span the stack).
+  std::vector<std::pair<std::shared_ptr<UIView>, std::shared_ptr<NSLayoutConstraint>>> widths;
+  StackState() : stack(std::make_shared<uikit::UIStackView>()) {
+    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
+    stack->setAxis(uikit::NSLayoutConstraintAxis::vertical);
+  }
+};
+}  // namespace
+
 detail::Rendered VStack::render(detail::RenderContext& context, detail::Node& node,
                                 const detail::Environment& environment) const {
-  auto stack = std::make_shared<uikit::UIStackView>();
-  stack->setTranslatesAutoresizingMaskIntoConstraints(false);
-  stack->setAxis(uikit::NSLayoutConstraintAxis::vertical);
-  stack->setSpacing(spacing_.value_or(8));
-  switch (alignment_) {
-    case HorizontalAlignment::leading:
-      stack->setAlignment(uikit::UIStackView::Alignment::leading);
-      break;
-    case HorizontalAlignment::center:
-      stack->setAlignment(uikit::UIStackView::Alignment::center);
-      break;
-    case HorizontalAlignment::trailing:
-      stack->setAlignment(uikit::UIStackView::Alignment::trailing);
-      break;
-  }
+  auto state = kept<StackState>(node);
+  auto& stack = state->stack;
+  update(state->spacing, spacing_.value_or(8), [&](CGFloat s) { stack->setSpacing(s); });
+  auto alignment = uikit::UIStackView::Alignment::center;
+  if (alignment_ == HorizontalAlignment::leading) alignment = uikit::UIStackView::Alignment::leading;
+  if (alignment_ == HorizontalAlignment::trailing) alignment = uikit::UIStackView::Alignment::trailing;
+  update(state->alignment, alignment, [&](uikit::UIStackView::Alignment a) { stack->setAlignment(a); });
+
   detail::Rendered result{stack};
-  std::vector<std::shared_ptr<NSLayoutConstraint>> widths;
+  std::vector<std::shared_ptr<UIView>> members;
+  std::vector<std::shared_ptr<UIView>> flexible;
   for (std::size_t i = 0; i < content_.size(); ++i) {
     auto child = context.render(content_[i], node.child(i), environment);
-    stack->addArrangedSubview(child.view);
+    members.push_back(child.view);
     if (child.flexibleWidth) {
       result.flexibleWidth = true;
-      widths.push_back(child.view->widthAnchor().constraintEqualTo(stack->widthAnchor()));
+      flexible.push_back(child.view);
     }
     result.flexibleHeight = result.flexibleHeight || child.flexibleHeight;
     result.ignoresSafeArea = result.ignoresSafeArea || child.ignoresSafeArea;
   }
   node.trimChildren(content_.size());
-  NSLayoutConstraint::activate(widths);
+
+  // Members that are no longer here leave; the others keep their place in
+  // the view tree (moving one would end its editing), in the new order.
+  for (const auto& old : std::vector(stack->arrangedSubviews())) {
+    if (std::find(members.begin(), members.end(), old) != members.end()) continue;
+    stack->removeArrangedSubview(old);
+    if (old->superview() == stack) old->removeFromSuperview();
+  }
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const auto& arranged = stack->arrangedSubviews();
+    if (i < arranged.size() && arranged[i] == members[i]) continue;
+    stack->insertArrangedSubview(members[i], i);
+  }
+
+  auto& widths = state->widths;
+  std::erase_if(widths, [&](const auto& entry) {
+    if (std::find(flexible.begin(), flexible.end(), entry.first) != flexible.end()) return false;
+    entry.second->setActive(false);
+    return true;
+  });
+  for (const auto& view : flexible) {
+    auto it =
+        std::find_if(widths.begin(), widths.end(), [&](const auto& entry) { return entry.first == view; });
+    if (it == widths.end()) {
+      widths.emplace_back(view, view->widthAnchor().constraintEqualTo(stack->widthAnchor()));
+      it = std::prev(widths.end());
+    }
+    if (!it->second->isActive()) it->second->setActive(true);
+  }
   return result;
 }
 
@@ -195,17 +363,11 @@ namespace detail {
 Rendered PaddingView::render(RenderContext& context, Node& node, const Environment& environment) const {
   auto child = context.render(content, node.child(0), environment);
   node.trimChildren(1);
-  auto box = constrained(std::make_shared<UIView>());
-  child.view->setTranslatesAutoresizingMaskIntoConstraints(false);
-  box->addSubview(child.view);
   auto inset = [&](Edge::Set edge) { return contains(edges, edge) ? length : 0; };
-  NSLayoutConstraint::activate({
-      child.view->topAnchor().constraintEqualTo(box->topAnchor(), inset(Edge::Set::top)),
-      child.view->leadingAnchor().constraintEqualTo(box->leadingAnchor(), inset(Edge::Set::leading)),
-      box->bottomAnchor().constraintEqualTo(child.view->bottomAnchor(), inset(Edge::Set::bottom)),
-      box->trailingAnchor().constraintEqualTo(child.view->trailingAnchor(), inset(Edge::Set::trailing)),
-  });
-  child.view = box;
+  auto state = kept<Wrapper>(node);
+  state->hold(child.view, {inset(Edge::Set::top), inset(Edge::Set::leading), inset(Edge::Set::bottom),
+                           inset(Edge::Set::trailing)});
+  child.view = state->box;
   return child;
 }
 
@@ -217,27 +379,44 @@ Rendered EnvironmentView::render(RenderContext& context, Node& node, const Envir
   return child;
 }
 
+namespace {
+struct DecorationState {
+  std::shared_ptr<UIView> seen;  // the content's view the decision below was made for
+  bool boxed = false;
+  Wrapper wrapper;
+  std::optional<uikit::UIColor> painted;
+};
+}  // namespace
+
 Rendered DecorationView::render(RenderContext& context, Node& node, const Environment& environment) const {
   auto child = context.render(content, node.child(0), environment);
   node.trimChildren(1);
-  if (background) {
+  auto state = kept<DecorationState>(node);
+  if (child.view != state->seen) {
     // The colour fills the content's frame: painted on the content's own
-    // view unless that one already has a colour of its own.
-    if (child.view->backgroundColor()) {
-      auto box = constrained(std::make_shared<UIView>());
-      child.view->setTranslatesAutoresizingMaskIntoConstraints(false);
-      box->addSubview(child.view);
-      NSLayoutConstraint::activate({
-          child.view->topAnchor().constraintEqualTo(box->topAnchor()),
-          child.view->leadingAnchor().constraintEqualTo(box->leadingAnchor()),
-          child.view->bottomAnchor().constraintEqualTo(box->bottomAnchor()),
-          child.view->trailingAnchor().constraintEqualTo(box->trailingAnchor()),
-      });
-      child.view = box;
-    }
-    child.view->setBackgroundColor(background->uiColor);
+    // view unless that one already has a colour of its own. Decided once per
+    // content view, since the colour painted here is its own afterwards.
+    state->seen = child.view;
+    state->boxed = background && child.view->backgroundColor();
+    state->painted.reset();
   }
-  if (cornerRadius) {
+  if (state->boxed) {
+    if (state->wrapper.hold(child.view, {0, 0, 0, 0})) state->painted.reset();
+    child.view = state->wrapper.box;
+  } else if (state->wrapper.box) {
+    // Boxed for an earlier content view: that box is done with.
+    auto& old = state->wrapper;
+    if (old.child && old.child != child.view && old.child->superview() == old.box)
+      old.child->removeFromSuperview();
+    NSLayoutConstraint::deactivate(old.constraints);
+    old = Wrapper{};
+  }
+  if (background) {
+    auto& target = child.view;
+    update(state->painted, background->uiColor,
+           [&](const uikit::UIColor& c) { target->setBackgroundColor(c); });
+  }
+  if (cornerRadius && child.view->layer()->cornerRadius() != *cornerRadius) {
     child.view->layer()->setCornerRadius(*cornerRadius);
     child.view->setClipsToBounds(true);
   }

@@ -44,23 +44,46 @@ bool UIAlertController::triggerAction(const std::string& title) {
 }
 
 void UIAlertController::loadView() {
-  // A simple column: title, message, one button per action.
+  // As the platform shows an alert: the screen dimmed, a rounded panel 270
+  // points wide in the middle with the title and message, then one row per
+  // action under a hairline.
   auto root = std::make_shared<UIView>(UIScreen::main().bounds());
+  root->setBackgroundColor(UIColor(0, 0.2));
+  auto panel = std::make_shared<UIView>();
+  panel->setTranslatesAutoresizingMaskIntoConstraints(false);
+  panel->setBackgroundColor(UIColor(0.95, 0.95, 0.96, 1));
+  panel->layer()->setCornerRadius(14);
+  panel->setClipsToBounds(true);
+  root->addSubview(panel);
   auto column = std::make_shared<UIStackView>();
   column->setAxis(NSLayoutConstraintAxis::vertical);
-  column->setSpacing(8);
   column->setTranslatesAutoresizingMaskIntoConstraints(false);
-  root->addSubview(column);
-  NSLayoutConstraint::activate({column->centerYAnchor().constraintEqualTo(root->centerYAnchor()),
-                                column->leadingAnchor().constraintEqualTo(root->leadingAnchor(), 40),
-                                column->trailingAnchor().constraintEqualTo(root->trailingAnchor(), -40)});
+  panel->addSubview(column);
+  NSLayoutConstraint::activate({panel->centerYAnchor().constraintEqualTo(root->centerYAnchor()),
+                                panel->centerXAnchor().constraintEqualTo(root->centerXAnchor()),
+                                panel->widthAnchor().constraintEqualToConstant(270),
+                                column->topAnchor().constraintEqualTo(panel->topAnchor()),
+                                column->bottomAnchor().constraintEqualTo(panel->bottomAnchor()),
+                                column->leadingAnchor().constraintEqualTo(panel->leadingAnchor()),
+                                column->trailingAnchor().constraintEqualTo(panel->trailingAnchor())});
+  auto texts = std::make_shared<UIStackView>();
+  texts->setAxis(NSLayoutConstraintAxis::vertical);
+  texts->setSpacing(4);
+  texts->setTranslatesAutoresizingMaskIntoConstraints(false);
+  auto textBox = std::make_shared<UIView>();
+  textBox->addSubview(texts);
+  NSLayoutConstraint::activate({texts->topAnchor().constraintEqualTo(textBox->topAnchor(), 20),
+                                texts->bottomAnchor().constraintEqualTo(textBox->bottomAnchor(), -20),
+                                texts->leadingAnchor().constraintEqualTo(textBox->leadingAnchor(), 16),
+                                texts->trailingAnchor().constraintEqualTo(textBox->trailingAnchor(), -16)});
+  column->addArrangedSubview(textBox);
   if (title()) {
     auto label = std::make_shared<UILabel>();
     label->setText(title());
     label->setFont(UIFont::systemFont(17, UIFont::Weight::semibold));
     label->setTextAlignment(NSTextAlignment::center);
     label->setNumberOfLines(0);
-    column->addArrangedSubview(label);
+    texts->addArrangedSubview(label);
   }
   if (message_) {
     auto label = std::make_shared<UILabel>();
@@ -68,12 +91,24 @@ void UIAlertController::loadView() {
     label->setFont(UIFont::systemFont(13));
     label->setTextAlignment(NSTextAlignment::center);
     label->setNumberOfLines(0);
-    column->addArrangedSubview(label);
+    texts->addArrangedSubview(label);
   }
   for (const auto& action : actions_) {
+    auto separator = std::make_shared<UIView>();
+    separator->setBackgroundColor(UIColor::separator());
+    separator->setTranslatesAutoresizingMaskIntoConstraints(false);
+    separator->heightAnchor().constraintEqualToConstant(0.5)->setActive(true);
+    column->addArrangedSubview(separator);
     auto button = std::make_shared<UIButton>(UIButton::ButtonType::system);
     button->setTitle(action.title, UIControlState::normal);
+    button->titleLabel()->setFont(UIFont::systemFont(17, action.style == UIAlertAction::Style::cancel
+                                                             ? UIFont::Weight::semibold
+                                                             : UIFont::Weight::regular));
+    if (action.style == UIAlertAction::Style::destructive)
+      button->setTitleColor(UIColor::systemRed(), UIControlState::normal);
     button->setEnabled(action.isEnabled);
+    button->setTranslatesAutoresizingMaskIntoConstraints(false);
+    button->heightAnchor().constraintEqualToConstant(44)->setActive(true);
     std::weak_ptr<UIAlertController> weak = std::static_pointer_cast<UIAlertController>(shared_from_this());
     std::string title = action.title;
     button->addTarget(nullptr, UIControl::Action([weak, title] {

@@ -392,4 +392,17 @@ CGRect Frame::normalisedRect(const cv::Rect2f& r) const {
   return CGRect::make(r.x / W, 1.0 - (double(r.y) + r.height) / H, r.width / W, r.height / H);
 }
 
+void keepInImage(VNRectangleObservation& o) {
+  CGPoint* corners[] = {&o.topLeft, &o.topRight, &o.bottomRight, &o.bottomLeft};
+  double minX = 1, minY = 1, maxX = 0, maxY = 0;
+  for (CGPoint* c : corners) {
+    c->x = std::isfinite(c->x) ? std::clamp(c->x, 0.0, 1.0) : 0.0;
+    c->y = std::isfinite(c->y) ? std::clamp(c->y, 0.0, 1.0) : 0.0;
+    minX = std::min(minX, c->x), maxX = std::max(maxX, c->x);
+    minY = std::min(minY, c->y), maxY = std::max(maxY, c->y);
+  }
+  o.boundingBox = CGRect::make(minX, minY, maxX - minX, maxY - minY);
+  o.confidence = std::isfinite(o.confidence) ? std::clamp(o.confidence, 0.0f, 1.0f) : 0.0f;
+}
+
 }  // namespace vision::detail

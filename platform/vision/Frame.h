@@ -189,4 +189,10 @@ __attribute__((target("avx2"))) void stepRowAVX2(const cv::Mat& gxy, cv::Point2f
 constexpr int kStepRowBlock = 1;
 #endif
 
+// Keeps a rectangle observation within the image, as results promise: a
+// corner found past the edge (an outline extended over a card the frame cuts
+// off) is put on the edge, the box is the corners' own, and the confidence
+// lies in 0..1.
+void keepInImage(VNRectangleObservation& observation);
+
 }  // namespace vision::detail

@@ -1682,12 +1682,12 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
       if (maximumObservations > 0 && results_.size() >= maximumObservations) break;
       results_.push_back(observation(frame, d.quad, d.confidence));
     }
-    return true;
+  } else {
+    // No document in sight (or no network): the outline search, for whatever rectangles there are.
+    for (const auto& c : searchOutlines(frame, roi, limits, maximumObservations))
+      results_.push_back(observation(frame, c.quad, c.confidence));
   }
-
-  // No document in sight (or no network): the outline search, for whatever rectangles there are.
-  for (const auto& c : searchOutlines(frame, roi, limits, maximumObservations))
-    results_.push_back(observation(frame, c.quad, c.confidence));
+  for (auto& o : results_) detail::keepInImage(o);
   return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "morvik/support/ImagePicker.h"
 #include "morvik/support/NibView.h"
+#include "morvik/support/RuntimeAdditions.h"
 #include "morvik/support/UIViewX.h"
 
 namespace morvik {
@@ -72,15 +73,16 @@ void registerClasses() {
       [] { return std::static_pointer_cast<void>(std::make_shared<ImagePicker>()); }, bundle);
 }
 
-// Loading the library attaches the additions, as the platform's runtime does
-// for methods added to its classes.
-const bool kLoaded = [] {
-  registerClasses();
-  installExtensions();
-  return true;
-}();
-
 }  // namespace
+
+void loadRuntimeAdditions() {
+  static const bool loaded = [] {
+    registerClasses();
+    installExtensions();
+    return true;
+  }();
+  (void)loaded;
+}
 
 void installExtensions() {
   uikit::UITextView::setClassHooks({relayPlaceholder, showOrHidePlaceholder});

@@ -2,6 +2,8 @@
 
 #include <morvik/platform/foundation/Console.h>
 
+#include "morvik/support/RuntimeAdditions.h"
+
 namespace morvik {
 namespace {
 
@@ -76,6 +78,8 @@ std::shared_ptr<Bundle> searchImageBundle(const BundleSearchPlaces& places) {
 ResourceBundleLookup::ResourceBundleLookup(PlacesProvider places) : places_(std::move(places)) {}
 
 ResourceBundleLookup& ResourceBundleLookup::shared() {
+  // Every screen looks its images and colours up here: a way into the SDK.
+  loadRuntimeAdditions();
   static ResourceBundleLookup* const lookup = new ResourceBundleLookup(&currentBundleSearchPlaces);
   return *lookup;
 }

@@ -330,16 +330,32 @@ TEST_F(CompressorTest, AHostThatEndsMidwayLeavesNothingInTheFolder) {
   // The child process runs this test anew, with a scratch folder of its own:
   // it keeps the variable it inherits, so it writes into ours.
   ::setenv("MORVIK_TEST_OUTPUT_FOLDER", out_.c_str(), 0);
+#if defined(__SANITIZE_THREAD__)
+  // It ends with the encoder's threads running, as such a host does: not a leak to report.
+  const std::string raceOptions = std::getenv("TSAN_OPTIONS") ? std::getenv("TSAN_OPTIONS") : "";
+  ::setenv("TSAN_OPTIONS", (raceOptions + ":report_thread_leaks=0").c_str(), 1);
+#endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        static Compressing run;  // a host's compression, still running at exit
-        run.start(source, std::string(std::getenv("MORVIK_TEST_OUTPUT_FOLDER")) + "/result.mov");
-        std::exit(0);  // as a host returning from main
+        VideoCompressor().compressVideo(
+            foundation::URL::fileURLWithPath(source),
+            foundation::URL::fileURLWithPath(std::string(std::getenv("MORVIK_TEST_OUTPUT_FOLDER")) +
+                                             "/result.mov"),
+            VideoQuality::medium, false, false, dispatch::DispatchQueue("test.progress"), nullptr,
+            [](const CompressionResult&) {});
+        std::exit(0);  // as a host returning from main while it runs
       },
       ::testing::ExitedWithCode(0), "");
   ::unsetenv("MORVIK_TEST_OUTPUT_FOLDER");
-  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  // No hidden file; the movie itself only when the compression ran to its end while the process ended.
+  EXPECT_EQ(leftovers("result.mov"), std::vector<std::string>{});
+  if (fs::exists(out("result.mov"))) {
+    EXPECT_TRUE(stream(probe(out("result.mov")), "video").is_object());
+  }
+#if defined(__SANITIZE_THREAD__)
+  ::setenv("TSAN_OPTIONS", raceOptions.c_str(), 1);
+#endif
 }
 
 TEST_F(CompressorTest, AWriterThatCannotBeMadeIsAnEarlyFailure) {

@@ -39,7 +39,7 @@ exported=$(nm -D --defined-only "$lib" | c++filt)
 # internal lambda (std::thread's state for a worker thread, say); never as a
 # function or object of their own.
 own=$(grep -v -E ' [A-Za-z] (typeinfo|typeinfo name|vtable) for std::' <<<"$exported" || true)
-for pattern in 'ForTesting' 'morvik::MorvikVerify::Internal::' 'morvik::MorvikFlow' 'morvik::APIManager::' 'morvik::AuthServices::' 'morvik::decodeJSON<morvik::Response>'; do
+for pattern in 'ForTesting' 'morvik::MorvikVerify::Internal::' 'morvik::MorvikFlow' 'morvik::APIManager::' 'morvik::AuthServices::' 'foundation::CodingKeys<morvik::Response>'; do
   if grep -F -- "$pattern" <<<"$own" >/dev/null; then
     echo "boundary: libmorvik_verify.so exports $pattern:"
     grep -F -- "$pattern" <<<"$own" | head -n 3

@@ -5,11 +5,12 @@
 // covered by tests/flow/capture and by the demo).
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
-#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/api/APIManager.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/swiftui/Testing.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/support/LoadingOverlay.h>
 
 #include <string>
 #include <vector>
@@ -324,6 +325,44 @@ TEST_F(DeclarativeTest, EveryWayOutDeliversOneResultAndLowersTheFlag) {
   }
 }
 
+// The declarative face road sends one upload however many photos the screen
+// takes meanwhile; a cover the host lowers during the upload takes the
+// overlay with it, and the late reply adds nothing (no result, as for any
+// cover the host lowers).
+TEST_F(DeclarativeTest, FaceRoadUploadsOncePerPhotoAndDropsItsOverlayWithTheCover) {
+  auto overlayShown = [] { return morvik::LoadingOverlay::shared()->superview() != nullptr; };
+  for (bool lowered : {false, true}) {
+    SCOPED_TRACE(lowered ? "cover lowered during the upload" : "reply awaited");
+    journal->events.clear();
+    server.clearRequests();
+    auto reply = ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply));
+    reply.delay = std::chrono::milliseconds(lowered ? 1500 : 400);
+    server.setDefaultReply(reply);
+    show(ModifierHost(Kind::faceDetection, journal, "ada@example.com"));
+    auto& view = rootOf<ModifierHost>();
+    view.presented.set(true);
+    settle();
+    deliverPhoto(selfie());
+    ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    settle();
+    EXPECT_TRUE(overlayShown());
+    for (int more = 0; more < 3; ++more) deliverPhoto(selfie());
+    if (lowered) {
+      view.presented.set(false);
+      settle();
+      EXPECT_FALSE(overlayShown());
+      dispatch::MainLoop::runUntil([] { return false; }, 1.7);
+      settle();
+      EXPECT_TRUE(journal->events.empty());
+    } else {
+      ASSERT_TRUE(await([&] { return !journal->events.empty(); }));
+      EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:verified", "onResult"}));
+    }
+    EXPECT_FALSE(overlayShown());
+    EXPECT_EQ(server.requestCount(), 1u);
+  }
+}
+
 TEST_F(DeclarativeTest, FlowIsBuiltFromTheValuesItWasShownWith) {
   // An earlier presentation's address is replaced, by nil too.
   MorvikVerify::Internal::setCurrentEmail("earlier@example.com");
@@ -424,7 +463,8 @@ TEST_F(DeclarativeTest, ManagerHandsEachResultToTheLatestStartOnce) {
   EXPECT_FALSE(host->presentedViewController());
   EXPECT_TRUE(published.empty());
   EXPECT_TRUE(journal->events.empty());
-  MorvikVerify::Internal::completeVerification(std::nullopt);  // a late outcome still finds the stored completion
+  MorvikVerify::Internal::completeVerification(
+      std::nullopt);  // a late outcome still finds the stored completion
   settle();
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "doc"}));
 }

@@ -1,14 +1,11 @@
+// The reply records' coding keys, handed to the platform's keyed JSON coding.
 #include "morvik/api/models/JSONCoding.h"
 
-#include <limits>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
+#include <morvik/platform/foundation/JSONCoding.h>
 
-#include "api/models/JSONReader.h"
+#include <string_view>
+#include <tuple>
+
 #include "morvik/api/models/Response.h"
 
 namespace morvik {
@@ -16,18 +13,13 @@ namespace morvik {
 namespace detail {
 
 template <class Record, class Member>
-struct Field {
-  std::string_view key;
-  Member Record::*member;
-};
-
-template <class Record, class Member>
-constexpr Field<Record, Member> field(std::string_view key, Member Record::*member) {
-  return {key, member};
+constexpr foundation::CodingKey<Record, Member> field(std::string_view key, Member Record::*member) {
+  return foundation::codingKey(key, member);
 }
 
 // Each schema lists its fields in decoding order: the key-list order for the envelope records,
 // the declaration order for the verdict records. `kClassLast` moves "class" to the end on encoding.
+// The schemas are friends of the records whose fields are not all public.
 
 template <>
 struct JSONSchema<Meta> {
@@ -229,193 +221,22 @@ struct JSONSchema<ExternalVerificationResult> {
 
 namespace {
 
-using json = nlohmann::json;
-using ordered_json = nlohmann::ordered_json;
-using detail::JSONSchema;
-
-const char* describe(const json& value) {
-  switch (value.type()) {
-    case json::value_t::null:
-      return "null";
-    case json::value_t::boolean:
-      return "a Boolean";
-    case json::value_t::string:
-      return "a string";
-    case json::value_t::array:
-      return "an array";
-    case json::value_t::object:
-      return "an object";
-    case json::value_t::number_integer:
-    case json::value_t::number_unsigned:
-    case json::value_t::number_float:
-      return "a number";
-    default:
-      return "binary data";
-  }
-}
-
-// Walks the parsed tree along a record's schema. The path is kept as views into the schemas'
-// static key literals; it is only turned into strings when a failure is thrown.
-class Decoder {
- public:
-  template <class Record>
-  void record(const json& value, Record& out) {
-    if (!value.is_object()) {
-      if (value.is_null())
-        fail(DecodingError::Kind::valueNotFound, "Expected an object but found null instead.");
-      mismatch("an object", value);
-    }
-    const auto& members = value.get_ref<const json::object_t&>();
-    std::apply([&](const auto&... fields) { (member(members, fields, out), ...); },
-               JSONSchema<Record>::fields());
-  }
-
- private:
-  struct Step {
-    std::string_view key;
-    std::size_t index = 0;
-    bool isIndex = false;
-  };
-
-  template <class Record, class Member>
-  void member(const json::object_t& members, const detail::Field<Record, Member>& field, Record& out) {
-    const auto found = members.find(field.key);
-    if (found == members.end() || found->second.is_null()) return;  // absent
-    path_.push_back({field.key});
-    read(found->second, out.*(field.member));
-    path_.pop_back();
-  }
-
-  void read(const json& value, std::optional<std::string>& out) {
-    if (!value.is_string()) mismatch("String", value);
-    out = value.get_ref<const std::string&>();
-  }
-
-  void read(const json& value, std::optional<bool>& out) {
-    if (!value.is_boolean()) mismatch("Bool", value);
-    out = value.get<bool>();
-  }
-
-  void read(const json& value, std::optional<std::int64_t>& out) {
-    // The parser has already turned every whole-number literal within range into an integer.
-    if (value.is_number_integer() && !value.is_number_unsigned()) {
-      out = value.get<std::int64_t>();
-    } else if (value.is_number_unsigned() &&
-               value.get<std::uint64_t>() <=
-                   static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      out = static_cast<std::int64_t>(value.get<std::uint64_t>());
-    } else if (value.is_number()) {
-      fail(DecodingError::Kind::dataCorrupted,
-           "Expected a whole number within the range of Int64 but found the number " + value.dump() + ".");
-    } else {
-      mismatch("Int64", value);
-    }
-  }
-
-  template <class Record>
-  void read(const json& value, std::optional<Record>& out) {
-    Record decoded;
-    record(value, decoded);
-    out = std::move(decoded);
-  }
-
-  template <class Record>
-  void read(const json& value, std::optional<std::vector<Record>>& out) {
-    if (!value.is_array()) mismatch("an array", value);
-    const auto& elements = value.get_ref<const json::array_t&>();
-    std::vector<Record> decoded;
-    decoded.reserve(elements.size());
-    for (std::size_t index = 0; index < elements.size(); ++index) {
-      path_.push_back({{}, index, true});
-      Record element;
-      record(elements[index], element);
-      decoded.push_back(std::move(element));
-      path_.pop_back();
-    }
-    out = std::move(decoded);
-  }
-
-  [[noreturn]] void mismatch(std::string_view expected, const json& found) const {
-    fail(DecodingError::Kind::typeMismatch,
-         "Expected to decode " + std::string(expected) + " but found " + describe(found) + " instead.");
-  }
-
-  [[noreturn]] void fail(DecodingError::Kind kind, std::string description) const {
-    std::vector<DecodingError::CodingKey> path;
-    path.reserve(path_.size());
-    for (const Step& step : path_) {
-      if (step.isIndex) {
-        path.push_back({"Index " + std::to_string(step.index), step.index});
-      } else {
-        path.push_back({std::string(step.key), std::nullopt});
-      }
-    }
-    throw DecodingError(kind, std::move(path), std::move(description));
-  }
-
-  std::vector<Step> path_;
-};
-
-void write(ordered_json& out, const std::string& value) { out = value; }
-void write(ordered_json& out, bool value) { out = value; }
-void write(ordered_json& out, std::int64_t value) { out = value; }
-
 template <class Record>
-void writeRecord(ordered_json& out, const Record& record);
-
-template <class Record>
-void write(ordered_json& out, const Record& record) {
-  writeRecord(out, record);
-}
-
-template <class Record>
-void write(ordered_json& out, const std::vector<Record>& list) {
-  out = ordered_json::array();
-  for (const Record& element : list) {
-    ordered_json encoded;
-    writeRecord(encoded, element);
-    out.push_back(std::move(encoded));
-  }
-}
-
-template <class Record>
-void writeRecord(ordered_json& out, const Record& record) {
-  out = ordered_json::object();
-  auto writeField = [&](const auto& field, bool classPass) {
-    const bool isMovedClass = JSONSchema<Record>::kClassLast && field.key == "class";
-    if (isMovedClass != classPass) return;
-    const auto& value = record.*(field.member);
-    if (!value) return;  // absent fields write nothing
-    ordered_json encoded;
-    write(encoded, *value);
-    out.emplace(std::string(field.key), std::move(encoded));
-  };
-  std::apply([&](const auto&... fields) { (writeField(fields, false), ...); }, JSONSchema<Record>::fields());
-  if constexpr (JSONSchema<Record>::kClassLast) {
-    std::apply([&](const auto&... fields) { (writeField(fields, true), ...); }, JSONSchema<Record>::fields());
-  }
+const foundation::KeyedCoding& replyRecordCoding() {
+  using Schema = detail::JSONSchema<Record>;
+  static const auto coding = foundation::makeKeyedCoding(
+      Schema::fields(), Schema::kClassLast ? std::string_view("class") : std::string_view());
+  return coding;
 }
 
 }  // namespace
 
-template <JSONRecord T>
-T decodeJSON(std::string_view text) {
-  const json root = detail::parseJSON(text);
-  T decoded;
-  Decoder().record(root, decoded);
-  return decoded;
-}
+}  // namespace morvik
 
-template <JSONRecord T>
-std::string encodeJSON(const T& record) {
-  ordered_json out;
-  writeRecord(out, record);
-  return out.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
-}
-
-#define MORVIK_JSON_RECORD(Record)                           \
-  template Record decodeJSON<Record>(std::string_view text); \
-  template std::string encodeJSON<Record>(const Record& record);
+#define MORVIK_JSON_RECORD(Record)                                                  \
+  const foundation::KeyedCoding& foundation::CodingKeys<morvik::Record>::coding() { \
+    return morvik::replyRecordCoding<morvik::Record>();                             \
+  }
 
 MORVIK_JSON_RECORD(Response)
 MORVIK_JSON_RECORD(Meta)
@@ -431,5 +252,3 @@ MORVIK_JSON_RECORD(AntiSpoofingVerificationResult)
 MORVIK_JSON_RECORD(ExternalVerificationResult)
 
 #undef MORVIK_JSON_RECORD
-
-}  // namespace morvik

@@ -51,7 +51,13 @@ RectangleVerdict evaluateRectangle(const Quad& quad) {
   // Centring uses the box as reported, not the clamped sizes.
   v.centred = std::fabs(box.origin.x + box.size.width / 2 - 0.5) <= 0.3 &&
               std::fabs(box.origin.y + box.size.height / 2 - 0.5) <= 0.3;
-  v.detected = v.centred && v.aspectOK && v.fillOK && v.angleOK;
+  v.insideFrame = true;
+  for (const auto& corner : {quad.topLeft, quad.topRight, quad.bottomLeft, quad.bottomRight}) {
+    const bool inside = corner.x >= kFrameEdgeMargin && corner.x <= 1 - kFrameEdgeMargin &&
+                        corner.y >= kFrameEdgeMargin && corner.y <= 1 - kFrameEdgeMargin;
+    v.insideFrame = v.insideFrame && inside;
+  }
+  v.detected = v.centred && v.aspectOK && v.fillOK && v.angleOK && v.insideFrame;
   return v;
 }
 

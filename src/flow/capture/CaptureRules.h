@@ -46,12 +46,19 @@ struct Quad {
   quartz::CGPoint topLeft, topRight, bottomLeft, bottomRight;
 };
 
+// How close to the frame's edge (a share of the frame's side) a corner may come.
+inline constexpr double kFrameEdgeMargin = 0.01;
+
 struct RectangleVerdict {
   bool aspectOK = false;
   bool fillOK = false;
   bool angleOK = false;
   bool centred = false;
-  bool detected = false;  // centred && aspect && fill && angle
+  // No corner within kFrameEdgeMargin of the frame's edge: a document that
+  // runs past the frame shows as an outline touching its border (corners are
+  // kept inside the image), and a photo of it would be cut.
+  bool insideFrame = false;
+  bool detected = false;  // centred && aspect && fill && angle && inside the frame
 };
 
 RectangleVerdict evaluateRectangle(const Quad& quad);

@@ -737,7 +737,7 @@ void IDCaptureVC::completeLiveness() {
 
 void IDCaptureVC::startPhotoCapture() {
   auto& s = *state_;
-  if (s.isCapturing) return;
+  if (s.isCapturing || isCapturePaused) return;
   s.isCapturing = true;
   auto settings = avf::AVCapturePhotoSettings::make();
   if (s.videoDevice && s.videoDevice->isFlashAvailable()) {

@@ -15,6 +15,7 @@
 #include "morvik/flow/IDDocumentType.h"
 #include "morvik/flow/IDScanStepsVC.h"
 #include "morvik/flow/MorvikVerifyInternal.h"
+#include "morvik/support/RuntimeAdditions.h"
 
 namespace morvik {
 
@@ -75,6 +76,7 @@ MorvikVerify::MorvikVerify() : state_(std::make_unique<State>()) {}
 MorvikVerify::~MorvikVerify() = default;
 
 MorvikVerify& MorvikVerify::shared() {
+  loadRuntimeAdditions();
   // Never destroyed: queued deliveries and bar button targets may outlive
   // static destruction.
   static auto* instance = new std::shared_ptr<MorvikVerify>(new MorvikVerify());
@@ -251,8 +253,9 @@ void MorvikVerify::Internal::deliver(const MorvikVerificationResult& result) {
 
 void MorvikVerify::Internal::dismissVerification(
     const std::shared_ptr<uikit::UINavigationController>& navigation) {
-  auto record = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
-  if (record && record->record()->ended) return;
+  auto flow = std::dynamic_pointer_cast<MorvikFlowNavigationController>(navigation);
+  // Its outcome is decided already (a second tap, or a reply being handled).
+  if (flow && flow->record()->ended) return;
   // The root of the first window of the first scene dismisses, when the flow
   // is in that window: whatever the host presented the flow from goes too.
   std::shared_ptr<uikit::UIViewController> dismisser;
@@ -268,7 +271,7 @@ void MorvikVerify::Internal::dismissVerification(
   // Elsewhere (another window, or a first window without a root): the flow
   // alone, so that Close never leaves it on screen.
   if (!dismisser && navigation) dismisser = navigation->presentingViewController();
-  if (record) record->record()->ended = true;
+  if (flow) flow->record()->ended = true;
   if (!dismisser) {
     finishCancelled();
     return;
@@ -315,6 +318,14 @@ namespace {
 
 void refuse(const MorvikVerify::Completion& completion, MorvikVerifyError error) {
   if (completion) completion(failure(std::move(error)));
+}
+
+// Whether the controller's view, or its container's, is in a window: the
+// platform shows nothing presented from a controller that is not.
+bool presenterIsInAWindow(uikit::UIViewController& controller) {
+  uikit::UIViewController* root = &controller;
+  while (auto parent = root->parent()) root = parent.get();
+  return root->isViewLoaded() && root->view()->window() != nullptr;
 }
 
 void startFromTopViewController(MorvikVerificationType type, std::optional<std::string> email,
@@ -370,6 +381,12 @@ void MorvikVerify::startVerification(uikit::UIViewController& from, MorvikVerifi
   std::shared_ptr<uikit::UIViewController> presenter = from.weak_from_this().lock();
   while (presenter && presenter->presentedViewController()) presenter = presenter->presentedViewController();
   uikit::UIViewController& target = presenter ? *presenter : from;
+  // A flow presented off screen would never be answered, and would refuse
+  // every later start as one already in progress.
+  if (!presenterIsInAWindow(target)) {
+    refuse(completion, MorvikVerifyError::verificationFailed(kUnableToPresent));
+    return;
+  }
 
   std::shared_ptr<uikit::UIViewController> screen;
   if (type == MorvikVerificationType::documentScan) {
@@ -437,6 +454,8 @@ void MorvikVerify::Internal::handleFaceCapture(const std::shared_ptr<uikit::UIIm
     completeWithError(MorvikVerifyError::verificationFailed(kFailedToCaptureFace));
     return;
   }
+  // The screen takes no further photo: the flow ends with this one's reply.
+  if (captureVC) captureVC->isCapturePaused = true;
   if (record) {
     record->uploading = true;
     record->overlayShown = true;
@@ -461,7 +480,7 @@ namespace {
 // whose outcome is already decided, is left alone and nothing is delivered.
 void dismissFlowThen(const std::shared_ptr<IDCaptureVC>& captureVC, std::function<void()> outcome) {
   if (auto record = flowOf(captureVC)) {
-    record->uploading = false;
+    // Still uploading as far as further photos go: the flow ends here.
     hideFaceOverlay(*record);
   } else if (!captureVC || !captureVC->navigationController()) {
     // The flow is gone: whoever took it away hid the overlay.

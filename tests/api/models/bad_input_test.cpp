@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -7,8 +11,42 @@
 #include "morvik/api/models/JSONCoding.h"
 #include "morvik/api/models/Response.h"
 
+// Every allocation of this test program is counted, so a test can read the most that was held
+// at once while it decoded something (the live bytes are kept in a header before each block).
+namespace {
+std::atomic<std::int64_t> gLiveBytes{0};
+std::atomic<std::int64_t> gPeakBytes{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  auto* block = static_cast<std::size_t*>(std::malloc(size + 16));
+  if (!block) throw std::bad_alloc();
+  *block = size;
+  const std::int64_t live = gLiveBytes += static_cast<std::int64_t>(size);
+  std::int64_t peak = gPeakBytes.load();
+  while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live)) {
+  }
+  return block + 2;
+}
+void operator delete(void* pointer) noexcept {
+  if (!pointer) return;
+  auto* block = static_cast<std::size_t*>(pointer) - 2;
+  gLiveBytes -= static_cast<std::int64_t>(*block);
+  std::free(block);
+}
+void operator delete(void* pointer, std::size_t) noexcept { operator delete(pointer); }
+
 namespace morvik {
 namespace {
+
+// The most held at once beyond what was live before, while `work` ran.
+template <class Work>
+std::int64_t peakAllocation(Work&& work) {
+  const std::int64_t before = gLiveBytes.load();
+  gPeakBytes = before;
+  work();
+  return gPeakBytes.load() - before;
+}
 
 // Decoding must fail with a DecodingError of kind dataCorrupted and no path.
 void expectCorrupted(std::string_view body, const std::string& label) {
@@ -99,6 +137,50 @@ TEST(BadReplyTest, FiftyMegabytesOfWhitespaceFailQuickly) {
   blank[blank.size() / 2] = '{';
   blank[blank.size() / 2 + 1] = '}';
   EXPECT_NO_THROW(decodeJSON<Response>(blank));
+}
+
+// A capped reply can hold millions of values. Those of members no record knows are not built; the
+// known ones may build only a small multiple of the reply's size before decoding fails. (The
+// parser itself keeps the raw bytes of a run of brackets, and of a text while it reads it.)
+TEST(BadReplyTest, DecodingHoldsASmallMultipleOfTheReplyAtMost) {
+  constexpr std::size_t kSize = 8u << 20;
+  auto repeated = [](std::string head, const std::string& item, const std::string& tail) {
+    while (head.size() + tail.size() + item.size() + 1 < kSize) head += item + ",";
+    return head + item + tail;
+  };
+  struct Case {
+    const char* what;
+    std::string body;
+    bool decodes;
+    double maxMultiple;  // of the body's size
+  };
+  const std::vector<Case> cases = {
+      {"millions of empty objects in an unknown member",
+       repeated(R"({"data":{"unknownMember":[)", "{}", "]},\"message\":\"ok\"}"), true, 2.0},
+      {"millions of arrays and numbers in an unknown member",
+       repeated(R"({"meta":{"extra":[)", "[1,[2.5e3],null]", "]}}"), true, 0.1},
+      {"one long known text",
+       R"({"data":{"diveResponse":{"document":{"fullName":")" + std::string(kSize, 'A') + "\"}}}}", true,
+       6.0},
+      {"millions of elements in a known list",
+       repeated(R"({"data":{"diveResponse":{"externalVerificationResults":[)", "{}", "]}}}"), false, 4.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool decoded = false;
+    const std::int64_t peak = peakAllocation([&] {
+      try {
+        decodeJSON<Response>(c.body);
+        decoded = true;
+      } catch (const DecodingError& error) {
+        EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+        EXPECT_NE(std::string(error.what()).find("memory"), std::string::npos) << error.what();
+      }
+    });
+    EXPECT_EQ(decoded, c.decodes);
+    EXPECT_LE(static_cast<double>(peak), c.maxMultiple * static_cast<double>(c.body.size()))
+        << "peak " << peak << " bytes for " << c.body.size();
+  }
 }
 
 }  // namespace

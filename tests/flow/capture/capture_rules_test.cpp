@@ -93,6 +93,29 @@ TEST(RectangleGeometryTest, LimitsOfAspectFillCentringAndAngle) {
   EXPECT_TRUE(evaluateRectangle(tilted).angleOK);
 }
 
+TEST(RectangleGeometryTest, ADocumentTheFrameCutsOffIsNotDetected) {
+  // Corners reach the frame's edge (where the detector keeps an outline that runs past it), or stay
+  // within 1 % of it.
+  struct Case {
+    double x, y, w, h;
+    bool inside;
+  } cases[] = {
+      {0.2, 0.3, 0.6, 0.38, true},  {0.0, 0.3, 0.6, 0.38, false},   {0.005, 0.3, 0.6, 0.38, false},
+      {0.02, 0.3, 0.6, 0.38, true}, {0.35, 0.3, 0.65, 0.38, false}, {0.2, 0.55, 0.6, 0.45, false},
+      {0.2, 0.0, 0.6, 0.45, false}, {0.2, 0.3, 0.795, 0.38, false},
+  };
+  for (const auto& c : cases) {
+    const auto v = evaluateRectangle(quadFromBox(c.x, c.y, c.w, c.h));
+    EXPECT_TRUE(v.aspectOK && v.fillOK && v.angleOK && v.centred) << c.x << " " << c.y;
+    EXPECT_EQ(v.insideFrame, c.inside) << c.x << " " << c.y;
+    EXPECT_EQ(v.detected, c.inside) << c.x << " " << c.y;
+  }
+  // One corner is enough: a card cut at a corner of the frame.
+  Quad corner = quadFromBox(0.2, 0.3, 0.6, 0.38);
+  corner.topRight = {1.0, 0.75};
+  EXPECT_FALSE(evaluateRectangle(corner).detected);
+}
+
 TEST(StabilityWindowTest, NeedsThreeConsecutiveStableDetections) {
   StabilityWindow w;
   const CGSize preview{390, 600};
@@ -135,8 +158,8 @@ TEST(PreviewPointTest, FlipsTheVerticalAxis) {
 
 TEST(MRZTest, AcceptanceRules) {
   EXPECT_TRUE(isAcceptedMRZLine("P<anything"));
-  EXPECT_TRUE(isAcceptedMRZLine("p<utoERIKSSON"));  // upper-cased first
-  EXPECT_TRUE(isAcceptedMRZLine("ABCDEFGHIJKLMNOPQRS<"));  // 20 chars, one filler
+  EXPECT_TRUE(isAcceptedMRZLine("p<utoERIKSSON"));          // upper-cased first
+  EXPECT_TRUE(isAcceptedMRZLine("ABCDEFGHIJKLMNOPQRS<"));   // 20 chars, one filler
   EXPECT_FALSE(isAcceptedMRZLine("ABCDEFGHIJKLM<"));        // 14 chars: too short
   EXPECT_TRUE(isAcceptedMRZLine("ABCDEFGH<<<IJK"));         // but rule 2 finds "<<<"
   EXPECT_FALSE(isAcceptedMRZLine("ABCDEFGHIJKLMNOPQRST"));  // no filler

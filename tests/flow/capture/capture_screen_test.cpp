@@ -122,7 +122,15 @@ TEST_F(CaptureScreenTest, FrontStepWaitsForItsHintThenCapturesTheCardCropped) {
   EXPECT_NEAR(images[0]->size().width, expectedW, 0.04 * 1080);
   EXPECT_NEAR(images[0]->size().height, expectedH, 0.04 * 1080);
 
-  // The screen keeps running and delivers again.
+  // Held by its owner, it takes no photo however good the frames.
+  vc->isCapturePaused = true;
+  for (int i = 0; i < 30; ++i) step();
+  dispatch::MainLoop::drain();
+  EXPECT_FALSE(state().isCapturing);
+  EXPECT_EQ(images.size(), 1u);
+
+  // Released, it keeps running and delivers again.
+  vc->isCapturePaused = false;
   for (int i = 0; i < 40 && images.size() < 2; ++i) {
     step();
     if (state().isCapturing) break;

@@ -2,12 +2,16 @@
 // road against the loopback server over HTTPS, delivery order and Close.
 #include <gtest/gtest.h>
 #include <morvik/MorvikVerify.h>
-#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/api/APIManager.h>
+#include <morvik/flow/MorvikVerifyInternal.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/uikit.h>
+#include <morvik/support/LoadingOverlay.h>
 
+#include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/ApiTestSupport.h"
@@ -121,6 +125,18 @@ class EntryTest : public ::testing::Test {
     settle();
   }
 
+  static bool overlayShown() { return morvik::LoadingOverlay::shared()->superview() != nullptr; }
+  void replyAfter(int milliseconds) {
+    auto reply = ScriptedReply::json(200, std::string(morvik::samples::kFullVerdictReply));
+    reply.delay = std::chrono::milliseconds(milliseconds);
+    server.setDefaultReply(reply);
+  }
+  void restart() {
+    journal->events.clear();
+    journal->results.clear();
+    server.clearRequests();
+  }
+
   LoopbackServer server{LoopbackServer::Scheme::https};
   std::shared_ptr<uikit::UIWindowScene> scene;
   std::shared_ptr<uikit::UIWindow> window;
@@ -157,6 +173,19 @@ TEST_F(EntryTest, ConfigureReplacesKeyAndEndpointAndKeepsTheColour) {
     EXPECT_EQ(MorvikVerify::shared().currentConfig()->environment(), environment);
     EXPECT_TRUE(MorvikVerify::shared().currentConfig()->primaryColor() == colour);
   }
+  // A value outside the enumeration is refused; the last configuration stays.
+  const std::string kept = "key-" + rows[2].second;
+  EXPECT_THROW(MorvikVerify::configure(MorvikVerifyConfig("bad", static_cast<MorvikEnvironment>(7), colour)),
+               std::invalid_argument);
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), kept);
+  EXPECT_EQ(morvik::APIManager::shared().apiKey(), kept);
+  // From another thread it runs on the main queue.
+  std::thread([&] {
+    MorvikVerify::configure(MorvikVerifyConfig("from-a-thread", MorvikEnvironment::staging, colour));
+  }).join();
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), kept);
+  settle();
+  EXPECT_EQ(MorvikVerify::shared().currentConfig()->apiKey(), "from-a-thread");
 }
 
 // The face road's outcomes, one row per kind of reply.
@@ -317,8 +346,13 @@ TEST_F(EntryTest, StartRefusalsAnswerAtOnceOnTheCallersThreadWithoutTheDelegate)
   MorvikVerify::startDocumentScan("a@b.c", record);
   MorvikVerify::startFaceDetection("a@b.c", record);
   MorvikVerify::start(MorvikVerificationType::faceDetection, std::nullopt, record);
+  // A controller in no window has nothing to present from either, and blocks no later start.
+  auto loose = std::make_shared<uikit::UIViewController>();
+  morvik::presentMorvikFaceDetection(*loose, "a@b.c", record);
+  EXPECT_FALSE(loose->presentedViewController());
+  EXPECT_FALSE(MorvikVerify::Internal::isFlowShown());
   const std::string unable = "Verification failed: Unable to present verification screen";
-  EXPECT_EQ(answers, (std::vector<std::string>{unable, unable, unable}));
+  EXPECT_EQ(answers, (std::vector<std::string>{unable, unable, unable, unable}));
 
   // Not configured: the static start still answers "unable" without a key
   // window, and notConfigured with one; the per-controller calls answer
@@ -387,7 +421,7 @@ TEST_F(EntryTest, TopViewControllerFollowsPresentedVisibleAndSelected) {
 }
 
 TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
-  startFace("ada@example.com");
+  MorvikVerify::Internal::setCompletionHandler(journal->handler("completion"));
   MorvikVerify::Internal::completeVerification(std::nullopt);
   ASSERT_TRUE(awaitEvents(2));
   EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:failed", "completion"}));
@@ -411,6 +445,158 @@ TEST_F(EntryTest, DeliveryGoesToTheDelegateFirstAndSkipsAGoneDelegate) {
   settle();
   EXPECT_EQ(after, (std::vector<std::string>{"Verification failed: x"}));
   journal = std::make_shared<Journal>();
+}
+
+// One photo, one upload: photos the screen takes while the reply is awaited
+// are dropped; the overlay is up exactly as long as the upload runs.
+TEST_F(EntryTest, FaceRoadUploadsOnePhotoUnderItsOverlay) {
+  for (bool verdict : {true, false}) {
+    SCOPED_TRACE(verdict ? "verdict" : "refusal");
+    restart();
+    auto reply =
+        ScriptedReply::json(verdict ? 200 : 500, verdict ? std::string(morvik::samples::kFullVerdictReply)
+                                                         : R"({"message": "No match"})");
+    reply.delay = std::chrono::milliseconds(400);
+    server.setDefaultReply(reply);
+    startFace("ada@example.com");
+    EXPECT_FALSE(overlayShown());
+    deliverPhoto(selfie());
+    settle();
+    EXPECT_TRUE(overlayShown());
+    ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+    EXPECT_TRUE(faceScreen()->isCapturePaused) << "the camera takes no further photo";
+    for (int more = 0; more < 3; ++more) deliverPhoto(selfie());
+    settle();
+    ASSERT_TRUE(awaitEvents(2));
+    EXPECT_EQ(journal->events,
+              (std::vector<std::string>{verdict ? "delegate:verified" : "delegate:failed", "completion"}));
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_FALSE(overlayShown());
+    EXPECT_FALSE(host->presentedViewController());
+  }
+}
+
+// A flow the host takes away (in code, or with its window) reports
+// userCancelled once and drops its overlay at once; the late reply adds
+// nothing.
+TEST_F(EntryTest, AFlowTakenAwayReportsCancelOnce) {
+  enum class How { dismissBeforePhoto, dismissWhileUploading, windowGoneWhileUploading };
+  for (How how : {How::dismissBeforePhoto, How::dismissWhileUploading, How::windowGoneWhileUploading}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    restart();
+    replyAfter(1500);
+    startFace("ada@example.com");
+    const bool uploading = how != How::dismissBeforePhoto;
+    if (uploading) {
+      deliverPhoto(selfie());
+      ASSERT_TRUE(server.waitForRequestCount(1, std::chrono::seconds(10)));
+      settle();
+      ASSERT_TRUE(overlayShown());
+    }
+    if (how == How::windowGoneWhileUploading) {
+      uikit::UIApplication::shared().disconnect(scene);
+      host.reset();
+      window.reset();
+      scene.reset();
+    } else {
+      host->dismiss(true);
+    }
+    settle();
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+    EXPECT_EQ(describe(journal->results.at(0)), "User cancelled the verification process.");
+    EXPECT_FALSE(overlayShown());
+    if (uploading) {
+      dispatch::MainLoop::runUntil([] { return false; }, 1.7);
+      settle();
+    }
+    EXPECT_EQ(journal->events.size(), 2u);
+  }
+}
+
+// A start while a flow is shown is refused at once and the shown flow goes
+// on, also when eight threads start together (one flow, seven refusals, all
+// answered on the main thread).
+TEST_F(EntryTest, AStartWhileAFlowIsShownIsRefused) {
+  const std::string busy = "Verification failed: A verification is already in progress";
+  for (int threads : {0, 8}) {
+    SCOPED_TRACE(threads);
+    restart();
+    std::mutex mutex;
+    std::vector<std::string> answers;
+    auto record = [&](const MorvikVerificationResult& result) {
+      std::lock_guard lock(mutex);
+      answers.push_back((dispatch::isMainThread() ? "" : "off-main:") + describe(result));
+    };
+    if (threads == 0) {
+      MorvikVerify::startFaceDetection("first@example.com", journal->handler("completion"));
+      settle();
+      MorvikVerify::startFaceDetection("second@example.com", record);
+      morvik::presentMorvikDocumentScan(*host, "third@example.com", record);
+      EXPECT_EQ(answers, (std::vector<std::string>{busy, busy}));
+      EXPECT_EQ(MorvikVerify::Internal::currentEmail(), "first@example.com");
+    } else {
+      std::vector<std::thread> starters;
+      for (int t = 0; t < threads; ++t) {
+        starters.emplace_back([&] { MorvikVerify::startFaceDetection("t@example.com", record); });
+      }
+      for (auto& starter : starters) starter.join();
+      settle();
+      EXPECT_EQ(answers, std::vector<std::string>(threads - 1, busy));
+    }
+    ASSERT_TRUE(faceScreen());
+    EXPECT_FALSE(flow()->presentedViewController()) << "one flow, nothing stacked on it";
+    tapClose();
+    EXPECT_FALSE(host->presentedViewController());
+    // One answer per start: the accepted one hears of the Close.
+    const std::string cancelled = "User cancelled the verification process.";
+    if (threads == 0) {
+      EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+      EXPECT_EQ(answers.size(), 2u);
+    } else {
+      EXPECT_EQ(answers.size(), static_cast<std::size_t>(threads));
+      EXPECT_EQ(answers.back(), cancelled);
+    }
+  }
+}
+
+// A per-controller start from a controller that is already presenting
+// presents from the top of what it presents.
+TEST_F(EntryTest, AStartFromAPresentingControllerPresentsOnTop) {
+  auto modal = std::make_shared<uikit::UIViewController>();
+  modal->setModalPresentationStyle(uikit::UIModalPresentationStyle::fullScreen);
+  host->present(modal, false);
+  settle();
+  morvik::presentMorvikFaceDetection(*host, "ada@example.com", journal->handler("completion"));
+  settle();
+  auto navigation =
+      std::dynamic_pointer_cast<uikit::UINavigationController>(modal->presentedViewController());
+  ASSERT_TRUE(navigation);
+  auto screen = navigation->viewControllers().at(0);
+  ASSERT_TRUE(screen->navigationItem().leftBarButtonItem->sendAction());
+  settle();
+  EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+}
+
+// Close takes the flow away wherever it was presented from, and reports it.
+TEST_F(EntryTest, CloseWorksFromAnyWindow) {
+  for (bool firstWindowHasRoot : {false, true}) {
+    SCOPED_TRACE(firstWindowHasRoot ? "flow in a second window" : "first window without a root");
+    restart();
+    auto other = uikit::UIApplication::shared().connectWindowScene();
+    uikit::UIApplication::shared().disconnect(scene);
+    scene = other;
+    window = scene->makeWindow();
+    if (firstWindowHasRoot) window->setRootViewController(std::make_shared<uikit::UIViewController>());
+    auto second = scene->makeWindow();
+    host = std::make_shared<uikit::UIViewController>();
+    second->setRootViewController(host);
+    second->makeKeyAndVisible();
+    settle();
+    startFace("ada@example.com");
+    tapClose();
+    EXPECT_FALSE(host->presentedViewController());
+    EXPECT_EQ(journal->events, (std::vector<std::string>{"delegate:cancel", "completion"}));
+  }
 }
 
 // The document road from the static start to the result screen's Done.

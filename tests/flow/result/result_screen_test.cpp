@@ -280,7 +280,7 @@ TEST_F(ResultScreenTest, DoneHandsOverTheRecordOfThatMomentAfterDismissing) {
 
 TEST_F(ResultScreenTest, DoneOnAnEmptyRecordHandsItOverAsVerifiedAndEndsTheFlow) {
   std::vector<morvik::MorvikVerificationResult> results;
-  morvik::MorvikVerify::shared().setCompletionHandler(
+  morvik::MorvikVerify::Internal::setCompletionHandler(
       [&](const morvik::MorvikVerificationResult& r) { results.push_back(r); });
   auto screen = show(DocumentVerificationData{});
   ASSERT_TRUE(screen->doneButton());

@@ -238,6 +238,77 @@ TEST_F(SwiftUITest, CoverFollowsItsBindingAndReportsEveryDismissal) {
   EXPECT_TRUE(findLabel(window, "cover 3"));
 }
 
+// A view that counts its layout passes, hosted through a representable.
+struct CountingView : uikit::UIView {
+  int layouts = 0;
+  void layoutSubviews() override {
+    ++layouts;
+    UIView::layoutSubviews();
+  }
+};
+struct Counted : UIViewControllerRepresentable<uikit::UIViewController> {
+  std::shared_ptr<uikit::UIViewController> makeUIViewController(Context&) const override {
+    auto controller = std::make_shared<uikit::UIViewController>();
+    controller->setView(std::make_shared<CountingView>());
+    return controller;
+  }
+  void updateUIViewController(uikit::UIViewController&, Context&) const override {}
+};
+
+// A form whose text follows the field: every keystroke evaluates it again.
+struct Greeting : View {
+  State<std::string> name{""};
+  State<int> other{0};
+  AnyView body() const override {
+    // The rounded field has a colour of its own: the red goes on a box around it.
+    return VStack({TextField("Name", name.projectedValue())
+                       .textFieldStyle(RoundedBorderTextFieldStyle())
+                       .background(Color::red()),
+                   Text::verbatim("Hello, " + name.get()).padding(4).background(Color::blue()), Counted()});
+  }
+};
+
+TEST_F(SwiftUITest, RendersUpdateTheSameViewsInPlace) {
+  auto controller = host(Greeting());
+  auto field = findTextField(window, "Name");
+  auto label = findLabel(window, "Hello, ");
+  ASSERT_TRUE(field && label);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  const auto rendersBefore = controller->renderCount();
+  auto box = field->superview();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->backgroundColor(), uikit::UIColor::systemRed());
+
+  for (const std::string typed : {"A", "Ad", "Ada"}) {
+    SCOPED_TRACE(typed);
+    ASSERT_TRUE(typeText(window, "Name", typed));
+    settle();
+    EXPECT_EQ(findTextField(window, "Name").get(), field.get());  // the same field: focus and text stay
+    EXPECT_TRUE(field->isFirstResponder());
+    EXPECT_EQ(field->text(), typed);
+    EXPECT_EQ(findLabel(window, "Hello, " + typed).get(), label.get());  // the same label, new text
+    EXPECT_EQ(field->superview(), box);
+    EXPECT_EQ(field->backgroundColor(), uikit::UIColor::systemBackground());
+  }
+  EXPECT_EQ(controller->renderCount(), rendersBefore + 3);
+
+  // A value written elsewhere reaches the field; an evaluation that changes
+  // nothing shown lays nothing out again.
+  auto state = controller->rootView();
+  state.name.set("Grace");
+  settle();
+  EXPECT_EQ(field->text(), "Grace");
+  ASSERT_EQ(controller->children().size(), 1u);
+  auto counting = std::dynamic_pointer_cast<CountingView>(controller->children()[0]->view());
+  ASSERT_TRUE(counting);
+  const int layouts = counting->layouts;
+  state.other.set(1);
+  settle();
+  window->layoutIfNeeded();
+  EXPECT_EQ(controller->renderCount(), rendersBefore + 5);
+  EXPECT_EQ(counting->layouts, layouts);
+}
+
 // A representable recording the calls it gets.
 struct Calls {
   int coordinators = 0, makes = 0, updates = 0;

@@ -173,6 +173,21 @@ TEST_F(LayoutTest, MultiLineLabelWrapsOnWordsAtTheWidthItGets) {
   EXPECT_EQ(layoutText("abcdefghijkl", UIFont::systemFont(10), 0, 33).lines,
             (std::vector<std::string>{"abcdef", "ghijkl"}));
   EXPECT_EQ(layoutText("one two three", UIFont::systemFont(10), 2, 20).lines.size(), 2u);
+  // Text cut by the line limit ends its last line with "…" (the default
+  // tail truncation); other modes cut it silently.
+  const UIFont title = UIFont::systemFont(18, UIFont::Weight::bold);  // 10.44 per character
+  EXPECT_EQ(layoutText("Back of Identification (MRZ)", title, 2, 160).lines,
+            (std::vector<std::string>{"Back of", "Identification…"}));
+  EXPECT_EQ(layoutText("Back of Identification (MRZ)", title, 2, 180).lines,
+            (std::vector<std::string>{"Back of", "Identification (…"}));
+  EXPECT_EQ(layoutText("Back of Identification (MRZ)", title, 2, 160, NSLineBreakMode::byWordWrapping).lines,
+            (std::vector<std::string>{"Back of", "Identification"}));
+  EXPECT_EQ(layoutText("Identification", title, 1, 60).lines, (std::vector<std::string>{"Iden…"}));
+  EXPECT_EQ(layoutText("abc", title, 1, 5).lines, (std::vector<std::string>{"…"}));
+  EXPECT_EQ(layoutText("Identification", title, 1, 60, NSLineBreakMode::byTruncatingHead).lines,
+            (std::vector<std::string>{"…tion"}));
+  EXPECT_EQ(layoutText("Identification", title, 1, 60, NSLineBreakMode::byTruncatingMiddle).lines,
+            (std::vector<std::string>{"Id…on"}));
   EXPECT_EQ(layoutText("", UIFont::systemFont(10), 0, 20).size, (CGSize{0, 0}));
   // Multi-byte characters count once.
   EXPECT_DOUBLE_EQ(textWidth("✓ ok", UIFont::systemFont(10)), 4 * 5.5);

@@ -510,3 +510,35 @@ TEST(RequestHandler, FailsCleanlyOnUnusableInput) {
 }
 
 }  // namespace
+
+TEST(RectangleResults, StayInTheImageWhenTheFrameCutsTheCard) {
+  // Cards that run past the frame's edge, whose outlines the detector extends beyond it (by up to
+  // 5 % of the frame before results were kept in the image).
+  for (const std::uint32_t seed : {1009u, 1013u, 1113u, 1295u}) {
+    CardFrameOptions o;
+    o.seed = seed;
+    o.frameSize = {640, 360};
+    o.minScale = 0.6, o.maxScale = 1.1;
+    o.maxCentreOffset = 0.3;
+    const CardFrame frame = makeCardFrame(o);
+    ASSERT_FALSE(frame.cardInsideFrame) << seed;
+    VNDetectRectanglesRequest r;
+    setLiveLimits(r);
+    const auto found = detect(frame.bgr, r);
+    ASSERT_EQ(found.size(), 1u) << seed;
+    const auto& box = found[0].boundingBox;
+    EXPECT_GE(box.origin.x, 0) << seed;
+    EXPECT_GE(box.origin.y, 0) << seed;
+    EXPECT_LE(box.origin.x + box.size.width, 1 + 1e-9) << seed;
+    EXPECT_LE(box.origin.y + box.size.height, 1 + 1e-9) << seed;
+    bool onTheEdge = false;
+    for (const auto& c : {found[0].topLeft, found[0].topRight, found[0].bottomRight, found[0].bottomLeft}) {
+      EXPECT_TRUE(c.x >= 0 && c.x <= 1 && c.y >= 0 && c.y <= 1) << seed << ": " << c.x << ", " << c.y;
+      EXPECT_TRUE(c.x >= box.origin.x && c.x <= box.origin.x + box.size.width + 1e-9 && c.y >= box.origin.y &&
+                  c.y <= box.origin.y + box.size.height + 1e-9)
+          << seed;
+      onTheEdge = onTheEdge || c.x == 0 || c.x == 1 || c.y == 0 || c.y == 1;
+    }
+    EXPECT_TRUE(onTheEdge) << seed << ": a cut card's outline reaches the frame's edge";
+  }
+}

@@ -8,6 +8,7 @@
 
 #include "morvik/api/models/Response.h"
 #include "morvik/support/NibView.h"
+#include "morvik/support/RuntimeAdditions.h"
 #include "morvik/support/UIViewX.h"
 
 using foundation::Date;
@@ -457,6 +458,7 @@ void registerCard() {
 class InterfaceFileTest : public ExtensionsTest {
  protected:
   static void SetUpTestSuite() {
+    morvik::loadRuntimeAdditions();  // what the SDK's first use does
     registerCard<ProfileCard>();
     registerCard<PickerFirst>();
     registerCard<Truncated>();

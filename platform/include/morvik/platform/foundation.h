@@ -6,7 +6,9 @@
 #include <morvik/platform/foundation/Console.h>
 #include <morvik/platform/foundation/Data.h>
 #include <morvik/platform/foundation/Date.h>
+#include <morvik/platform/foundation/DecodingError.h>
 #include <morvik/platform/foundation/Error.h>
+#include <morvik/platform/foundation/JSONCoding.h>
 #include <morvik/platform/foundation/JSONSerialization.h>
 #include <morvik/platform/foundation/NotificationCenter.h>
 #include <morvik/platform/foundation/Progress.h>

@@ -12,7 +12,8 @@
 //   completion(onFailure(...)) or completion(onCancelled).
 // onSuccess means the movie was written completely; any read or write failure
 // on the way is an onFailure whose title says what went wrong, and leaves no
-// file at the destination.
+// file at the destination. FFmpeg's own log lines stay off stderr (a host
+// that sets FFmpeg's log level itself gets them).
 #pragma once
 
 #include <atomic>

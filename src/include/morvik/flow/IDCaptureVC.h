@@ -7,7 +7,8 @@
 // takes the photo by itself. For every photo the owner receives, on the main
 // queue, onCaptured (with the image, or null when none came out) and then
 // onComplete. The screen keeps running after a delivery and can deliver again
-// until its owner removes it; it never pops or dismisses itself.
+// until its owner removes it (or holds it with isCapturePaused); it never pops
+// or dismisses itself.
 //
 // Threads: every call is main-thread only. Camera frames are analysed on the
 // serial queue "video.sample.buffer.queue"; the camera starts and stops on the
@@ -43,6 +44,9 @@ class MORVIK_API IDCaptureVC : public uikit::UIViewController,
   std::function<void(std::shared_ptr<uikit::UIImage>)> onCaptured;
   std::function<void()> onComplete;
   bool isFaceOnlyMode = false;
+  // While true the screen takes no photo (frames are still analysed): its
+  // owner is busy with the last one. Main thread.
+  bool isCapturePaused = false;
 
   void viewDidLoad() override;
   void viewDidAppear(bool animated) override;

@@ -11,13 +11,15 @@
 //   call or configure made on another thread is moved to the main queue and
 //   returns at once; it then runs there as if called there, in call order.
 // - configure refuses a configuration whose environment is not one of the
-//   three cases (a value cast from a number, say): it throws
-//   std::invalid_argument, on the caller's thread, saying so, and the earlier
-//   configuration stays.
-// - Every start gets one outcome, through the completion (and the delegate,
-//   where said). The refusals of a start are answered at once, on the thread
-//   the start runs on, through the completion alone, and store nothing:
-//     nothing to present from, or the presentation refused:
+//   three cases (a value cast from a number, say), or whose base URL is not
+//   acceptable (see MorvikVerifyConfig): it throws std::invalid_argument, on
+//   the caller's thread, saying why, and the earlier configuration stays.
+// - Every start is answered, through the completion (and the delegate,
+//   where said), and a flow ends with exactly one final outcome. The
+//   refusals of a start are answered at once, on the thread the start runs
+//   on, through the completion alone, and store nothing:
+//     nothing to present from (no key window, or a controller whose view is
+//     in no window), or the presentation refused:
 //       verificationFailed("Unable to present verification screen");
 //     a flow of the SDK already shown: verificationFailed("A verification is
 //       already in progress"), and the shown flow goes on;
@@ -59,7 +61,8 @@ class MORVIK_API MorvikVerify : public std::enable_shared_from_this<MorvikVerify
   static MorvikVerify& shared();
 
   // Stores the configuration (replacing any earlier one; nothing is written
-  // to disk) and points the HTTP client at its API key and environment.
+  // to disk) and points the HTTP client at its API key and at its base URL
+  // or, without one, its environment's endpoint. Refusals: see above.
   static void configure(const MorvikVerifyConfig& with);
 
   // The outcome observer, held weakly.

@@ -1,7 +1,9 @@
 // Small additions to the platform types, for hosts.
 //
-// Loading the SDK also attaches these to every instance of the platform's
-// classes in the process (as the platform's runtime would):
+// The SDK attaches these to every instance of the platform's classes in the
+// process (as the platform's runtime would) when its shared library is
+// loaded, or, linked statically, on its first use (MorvikVerify::shared(),
+// any of its screens):
 //   - UIViewController::dismissKeyboard() ends editing in the controller's
 //     view; UIViewController::onBackClicked() pops the controller's
 //     navigation stack (animated) on a later turn of the main queue, and does
@@ -15,7 +17,7 @@
 // A host's subclass inherits them; its override that calls the base runs
 // them.
 //
-// Loading the SDK also registers three classes for interface files
+// At the same moment it registers three classes for interface files
 // (uikit::UINib): "UIViewX", a view whose layer is a two-colour gradient,
 // with the colour properties firstColor, secondColor, borderColor and
 // shadowColor, the number properties borderWidth, cornerRadius,
@@ -35,10 +37,10 @@
 #include <vector>
 
 #include <morvik/Export.h>
-#include <morvik/api/models/JSONCoding.h>
 #include <morvik/platform/foundation/AttributedString.h>
 #include <morvik/platform/foundation/Calendar.h>
 #include <morvik/platform/foundation/Date.h>
+#include <morvik/platform/foundation/JSONCoding.h>
 #include <morvik/platform/foundation/TimeZone.h>
 #include <morvik/platform/foundation/UserDefaults.h>
 #include <morvik/platform/uikit/UILabel.h>
@@ -49,8 +51,8 @@ namespace morvik {
 // a host that wants one adds a UILabel with this tag to the text view.
 inline constexpr int kTextViewPlaceholderTag = 100;
 
-// Attaches the additions above to the platform's classes. Loading the SDK
-// does it; calling it again (say, after a host replaced the hooks) puts them
+// Attaches the additions above to the platform's classes. The SDK does it
+// itself (above); calling it again (say, after a host replaced the hooks) puts them
 // back. Main thread or load time.
 MORVIK_API void installExtensions();
 
@@ -103,16 +105,17 @@ MORVIK_API bool setAsLink(foundation::NSMutableAttributedString& string, std::st
 
 // How a type is coded as JSON for the user-defaults functions: encode
 // answers the JSON text and throws when the value cannot be encoded; decode
-// throws when the text does not hold a value of the type. The reply records
-// are codable as they are; a host makes its own type codable by
-// specialising JSONCoder for it.
+// throws when the text does not hold a value of the type. Every type the
+// platform's keyed JSON coding knows (foundation::KeyedCodable: the reply
+// records among them) is codable as it is; a host makes its own type
+// codable by specialising JSONCoder (or foundation::CodingKeys) for it.
 template <class T>
 struct JSONCoder;
 
-template <JSONRecord T>
+template <foundation::KeyedCodable T>
 struct JSONCoder<T> {
-  static std::string encode(const T& value) { return encodeJSON(value); }
-  static T decode(std::string_view json) { return decodeJSON<T>(json); }
+  static std::string encode(const T& value) { return foundation::encodeJSON(value); }
+  static T decode(std::string_view json) { return foundation::decodeJSON<T>(json); }
 };
 
 template <class T>

@@ -17,6 +17,9 @@
 //   absent) and its onResult into MorvikVerify::shared(), replacing those of
 //   any earlier start; later changes to the view's fields do not reach a
 //   running flow. No check that the SDK is configured is made.
+// - The face road uploads one photo at a time, as the SDK entry's does. A
+//   cover the host lowers takes the upload's loading overlay with it, and no
+//   result comes for it.
 // - Main thread only.
 #pragma once
 

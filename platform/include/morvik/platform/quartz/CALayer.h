@@ -21,6 +21,7 @@
 
 #include <morvik/platform/quartz/CAAnimation.h>
 #include <morvik/platform/quartz/CGColor.h>
+#include <morvik/platform/quartz/CGImage.h>
 #include <morvik/platform/quartz/CGGeometry.h>
 
 namespace quartz {
@@ -90,6 +91,14 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   CGAffineTransform affineTransform() const { return transform_; }
   void setAffineTransform(const CGAffineTransform& transform);
 
+  // A bitmap drawn over the background, placed in the bounds by the gravity
+  // (resize by default); none draws nothing.
+  enum class ContentsGravity { resize, resizeAspect, resizeAspectFill, center };
+  const std::shared_ptr<CGImage>& contents() const { return contents_; }
+  void setContents(std::shared_ptr<CGImage> contents);
+  ContentsGravity contentsGravity() const { return contentsGravity_; }
+  void setContentsGravity(ContentsGravity gravity);
+
   // The mask layer (not a sublayer; it has no superlayer). Setting a layer
   // that already is a sublayer somewhere removes it from there first.
   std::shared_ptr<CALayer> mask() const { return mask_; }
@@ -140,7 +149,7 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   // Numbers, points, sizes and rectangles are interpolated; other values
   // switch halfway. Key paths: "opacity", "position", "position.x",
   // "position.y", "bounds", "cornerRadius", "borderWidth", "shadowOpacity",
-  // plus what subclasses add; an unknown key path gives an empty value.
+  // "transform.rotation.z" (and "transform.rotation"), plus what subclasses add; an unknown key path gives an empty value.
   CAValue presentationValue(const std::string& keyPath) const;
   float presentationOpacity() const;  // clamped to 0..1
 
@@ -189,6 +198,8 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   std::optional<std::string> name_;
   CGAffineTransform transform_;
   std::shared_ptr<CALayer> mask_;
+  std::shared_ptr<CGImage> contents_;
+  ContentsGravity contentsGravity_ = ContentsGravity::resize;
   std::weak_ptr<CALayer> superlayer_;
   std::vector<std::shared_ptr<CALayer>> sublayers_;
   bool needsLayout_ = false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include <morvik/platform/quartz/CALayer.h>
 #include <morvik/platform/quartz/CGPath.h>
@@ -34,6 +35,12 @@ class CAShapeLayer : public CALayer {
   void setLineJoin(CAShapeLayerLineJoin join);
   CGFloat miterLimit() const { return miterLimit_; }
   void setMiterLimit(CGFloat limit);
+  // Lengths of painted and unpainted stretches of the stroke, in turn; empty
+  // (the default), or lengths that are all zero or not finite: a solid line.
+  const std::vector<CGFloat>& lineDashPattern() const { return lineDashPattern_; }
+  void setLineDashPattern(std::vector<CGFloat> pattern);
+  CGFloat lineDashPhase() const { return lineDashPhase_; }
+  void setLineDashPhase(CGFloat phase);
   // Portion of the path stroked, each clamped to 0..1.
   CGFloat strokeStart() const { return strokeStart_; }
   void setStrokeStart(CGFloat value);
@@ -47,6 +54,8 @@ class CAShapeLayer : public CALayer {
 
  protected:
   std::string descriptionFields() const override;
+  // Adds "strokeStart", "strokeEnd" and "lineWidth".
+  CAValue modelValue(const std::string& keyPath) const override;
 
  private:
   std::optional<CGPath> path_;
@@ -57,6 +66,8 @@ class CAShapeLayer : public CALayer {
   CAShapeLayerLineCap lineCap_ = CAShapeLayerLineCap::butt;
   CAShapeLayerLineJoin lineJoin_ = CAShapeLayerLineJoin::miter;
   CGFloat miterLimit_ = 10;
+  std::vector<CGFloat> lineDashPattern_;
+  CGFloat lineDashPhase_ = 0;
   CGFloat strokeStart_ = 0;
   CGFloat strokeEnd_ = 1;
 };

@@ -12,6 +12,7 @@
 // Ownership: create with std::make_shared. Main thread only.
 #pragma once
 
+#include <array>
 #include <memory>
 
 #include <morvik/platform/swiftui/Graph.h>
@@ -50,11 +51,13 @@ class UIHostingControllerBase : public uikit::UIViewController {
 
  private:
   void render();
+  void place(const detail::Rendered& rendered);
   void scheduleUpdate();
   AnyView rootView_;
   std::shared_ptr<detail::Node> root_;
   std::shared_ptr<uikit::UIView> content_;
   std::vector<std::shared_ptr<uikit::NSLayoutConstraint>> contentConstraints_;
+  std::array<bool, 3> placedFlags_{};  // the content's flexible width, height, ignoresSafeArea
   bool needsUpdate_ = false;
   bool scheduled_ = false;
   bool rendering_ = false;

@@ -1,9 +1,10 @@
 // UIFont: the system font at a size and weight. A plain value; any thread.
 //
-// Text metrics model shared with the text views (fixed, documented, no font
-// files are read): a line is lineHeight() = 1.2 x pointSize tall, and each
-// character advances averageAdvance() = 0.55 x pointSize, or 0.58 x
-// pointSize for semibold and heavier weights.
+// Text metrics shared with the text views: a line is lineHeight() = 1.2 x
+// pointSize tall. Widths are shaped by the rendering plugin in Inter at the
+// font's weight once it is loaded (UIRendering.h); until then each character
+// advances averageAdvance() = 0.55 x pointSize, or 0.58 x pointSize for
+// semibold and heavier weights (no font files are read).
 #pragma once
 
 #include <string>

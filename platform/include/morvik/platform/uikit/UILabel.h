@@ -1,11 +1,14 @@
 // UILabel and the text-metrics model shared by the text views.
 //
-// Text metrics (fixed and documented, no font files are read): every
-// character (UTF-8 code point) advances font.averageAdvance() (0.55 x point
-// size, 0.58 x for semibold and heavier) and every line is font.lineHeight()
-// (1.2 x point size) tall. Multi-line text wraps on word boundaries (spaces);
-// a word wider than the line is broken between characters; "\n" starts a new
-// line. Attributed text is measured with the label's font.
+// Text metrics: every line is font.lineHeight() (1.2 x point size) tall.
+// Widths come from the rendering plugin's shaping (Inter, Pango) once it is
+// loaded (UIRendering.h); before that, from a fixed estimate: every character
+// (UTF-8 code point) advances font.averageAdvance() (0.55 x point size, 0.58 x
+// for semibold and heavier). Multi-line text wraps on word boundaries
+// (spaces); a word wider than the line is broken between characters; "\n"
+// starts a new line. Text cut by the line limit, or a single line wider than
+// its width, ends in "…" under the truncating-tail mode (the default).
+// Attributed text is measured with the label's font.
 #pragma once
 
 #include <limits>
@@ -25,9 +28,13 @@ struct TextLayout {
 };
 // Lines of `text` in `font` within maxWidth (infinity: no wrapping, one line
 // per paragraph); numberOfLines 0 means no limit, 1 a single line without
-// wrapping. Empty text measures zero.
+// wrapping. Under byTruncatingTail the last line shown ends in "…" when text
+// is left over or it is wider than maxWidth; a single line too wide is cut at
+// its head or its middle under byTruncatingHead and byTruncatingMiddle.
+// Empty text measures zero.
 TextLayout layoutText(const std::string& text, const UIFont& font, int numberOfLines,
-                      CGFloat maxWidth = std::numeric_limits<CGFloat>::infinity());
+                      CGFloat maxWidth = std::numeric_limits<CGFloat>::infinity(),
+                      NSLineBreakMode lineBreakMode = NSLineBreakMode::byTruncatingTail);
 // Width of one line without wrapping.
 CGFloat textWidth(const std::string& text, const UIFont& font);
 

@@ -13,6 +13,12 @@
 
 #include "morvik/Export.h"
 
+namespace foundation {
+class KeyedCoding;
+template <class T>
+struct CodingKeys;
+}  // namespace foundation
+
 namespace morvik {
 
 namespace detail {
@@ -187,3 +193,37 @@ struct MORVIK_API DocumentVerificationData {
 };
 
 }  // namespace morvik
+
+// The records are codable by the platform's keyed JSON coding (JSONCoding.h).
+template <>
+struct foundation::CodingKeys<morvik::DocumentVerificationData> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::DiveResponse> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::Document> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::DocumentConfidenceScores> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::DocumentVerificationResult> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::FaceMatchVerificationResult> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::AntiSpoofingVerificationResult> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::ExternalVerificationResult> {
+  MORVIK_API static const foundation::KeyedCoding& coding();
+};

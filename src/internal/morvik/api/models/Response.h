@@ -76,3 +76,21 @@ template <>
 struct IsJSONRecord<Auth> : std::true_type {};
 
 }  // namespace morvik
+
+// Codable like the verdict records (internal: not exported).
+template <>
+struct foundation::CodingKeys<morvik::Response> {
+  static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::Meta> {
+  static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::LogInResponse> {
+  static const foundation::KeyedCoding& coding();
+};
+template <>
+struct foundation::CodingKeys<morvik::Auth> {
+  static const foundation::KeyedCoding& coding();
+};

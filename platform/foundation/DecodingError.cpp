@@ -1,12 +1,12 @@
-#include "morvik/api/models/DecodingError.h"
+#include <morvik/platform/foundation/DecodingError.h>
 
 #include <utility>
 
-namespace morvik {
+namespace foundation {
 namespace {
 
-// Printable ASCII stays; every other byte is written as \xNN, so no reply text
-// can break a console line or smuggle terminal controls into it.
+// Printable ASCII stays; every other byte is written as \xNN, so no decoded
+// text can break a console line or smuggle terminal controls into it.
 void appendEscaped(std::string& out, unsigned char byte) {
   if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
     out += static_cast<char>(byte);
@@ -25,8 +25,8 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
-// The last characters of a quoted piece of the reply, where a parser stopped:
-// enough to find the fault, too little to carry a reply's contents.
+// The last characters of a quoted piece of the text, where a parser stopped:
+// enough to find the fault, too little to carry the text's contents.
 std::string excerpt(std::string_view quoted) {
   std::string tail;
   std::size_t start = quoted.size();
@@ -44,7 +44,7 @@ std::string excerpt(std::string_view quoted) {
 
 std::string DecodingError::boundedText(std::string_view text) {
   // The JSON parser quotes the token it was reading ("last read: '...'"): from
-  // the first quote to the last, that is reply text of any length.
+  // the first quote to the last, that is decoded text of any length.
   const std::size_t open = text.find('\'');
   const std::size_t close = text.rfind('\'');
   if (open == std::string_view::npos || close == open) return escaped(text);
@@ -88,4 +88,4 @@ std::string DecodingError::pathDescription() const {
   return text;
 }
 
-}  // namespace morvik
+}  // namespace foundation
