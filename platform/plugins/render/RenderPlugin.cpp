@@ -792,9 +792,8 @@ class Renderer {
     for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
-  void setLayerVideo(const uikit::detail::LayerVideo& video) { video_ = video; }
-  // Frames pushed for a layer (ViewRenderer::setVideoFrame) show before the
-  // window's source; each is converted once, in the render that follows.
+  // Frames pushed for a layer (ViewRenderer::setVideoFrame); each is
+  // converted once, in the render that follows.
   void setVideoFrame(const CALayer& layer, const NV12Frame* frame) {
     if (!frame) {
       pushed_.erase(&layer);
@@ -840,7 +839,7 @@ class Renderer {
       return &it->second.frame;
     }
     if (readable) *readable = true;
-    return video_.frame ? video_.frame(video_.context, layer, generation) : nullptr;
+    return nullptr;
   }
   void drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds);
 
@@ -852,7 +851,6 @@ class Renderer {
     std::vector<std::uint8_t> pixels;
     bool used = false;
   };
-  uikit::detail::LayerVideo video_;
   std::unordered_map<const CALayer*, VideoPixels> videoPixels_;
 
   std::unordered_map<const CALayer*, UIView*> views_;
@@ -1534,9 +1532,6 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
-void setRendererLayerVideo(void* r, const uikit::detail::LayerVideo& video) {
-  static_cast<Renderer*>(r)->setLayerVideo(video);
-}
 void setRendererVideo(void* r, const CALayer& layer, const NV12Frame* frame) {
   static_cast<Renderer*>(r)->setVideoFrame(layer, frame);
 }
@@ -1552,7 +1547,6 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
-  p.setLayerVideo = setRendererLayerVideo;
   p.setVideoFrame = setRendererVideo;
   return p;
 }();
