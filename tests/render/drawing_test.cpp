@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/quartz.h>
+#include <morvik/platform/swiftui/Views.h>
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/uikit/UIRendering.h>
 
@@ -286,6 +287,27 @@ TEST(Drawing, RedrawsOnlyWhatChangedAndMatchesAFullRedraw) {
   EXPECT_GT(inkBefore, 50);
   EXPECT_EQ(inkIn(partial, 20, 140, 220, 220), 0) << "the title is drawn light while pressed";
   button->removeFromSuperview();
+
+  // A hosted text field draws its caret, in the tint, after its text while
+  // it is first responder.
+  auto field = std::make_shared<swiftui::HostedTextField>();
+  field->setTranslatesAutoresizingMaskIntoConstraints(true);
+  field->setFrame(CGRect::make(10, 70, 180, 30));
+  field->setText("ab");
+  field->setTintColor(UIColor::red());
+  root->addSubview(field);
+  renderer.render(*root, 2, partial.buffer());
+  const auto caret = field->caretRect();
+  const int cx = static_cast<int>((10 + caret.midX()) * 2), cy = static_cast<int>((70 + caret.midY()) * 2);
+  EXPECT_GT(caret.minX(), 5) << "after the text";
+  EXPECT_EQ(partial.at(cx, cy), kWhite);
+  field->becomeFirstResponder();
+  ASSERT_FALSE(renderer.render(*root, 2, partial.buffer()).empty());
+  EXPECT_TRUE(near(partial.at(cx, cy), kRed, 60)) << std::hex << partial.at(cx, cy);
+  field->resignFirstResponder();
+  renderer.render(*root, 2, partial.buffer());
+  EXPECT_EQ(partial.at(cx, cy), kWhite);
+  field->removeFromSuperview();
 
   // Removing a view redraws where it was.
   root->subviews().back()->removeFromSuperview();

@@ -944,6 +944,9 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
     h.add(text->text()), h.add(text->font().value_or(UIFont::systemFont(12)).pointSize());
     h.add(text->textColor().cgColor()), h.add(static_cast<std::uint64_t>(text->isFirstResponder()));
     h.add(text->textContainerInset().top), h.add(text->textContainerInset().left);
+  } else if (auto* input = dynamic_cast<const UITextInput*>(view); input && view->isFirstResponder()) {
+    const CGRect caret = input->caretRect();
+    h.add(caret.minX()), h.add(caret.minY()), h.add(caret.height()), h.add(view->tintColor().cgColor());
   }
   return h.h;
 }
@@ -1305,6 +1308,9 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
     drawTextField(cr, *field, bounds);
   } else if (auto* text = dynamic_cast<const UITextView*>(view)) {
     drawTextView(cr, *text, bounds);
+  } else if (auto* input = dynamic_cast<const UITextInput*>(view); input && view->isFirstResponder()) {
+    const CGRect caret = input->caretRect();
+    drawCaret(cr, *view, caret.minX(), caret.minY(), caret.height());
   }
 }
 
