@@ -654,6 +654,7 @@ void hashNavigation(Hasher& h, UINavigationController& nav) {
     if (item) h.add(barItemTitle(*item)), h.add(static_cast<std::uint64_t>(item->isEnabled));
   }
   h.add(static_cast<std::uint64_t>(top.navigationItem().hidesBackButton));
+  h.add(static_cast<std::uint64_t>(nav.highlightedBarButton()));
   h.add(nav.view()->safeAreaInsets().top);
 }
 
@@ -674,6 +675,15 @@ void drawNavigationBar(cairo_t* cr, UINavigationController& nav, const CGRect& b
     drawLine(cr, line, font, bounds.origin.x + (width - w) / 2, y + (kHeight - font.lineHeight()) / 2,
              font.lineHeight(), UIColor::label().cgColor());
   }
+  using BarButton = UINavigationController::BarButton;
+  // A pressed button is drawn dimmed as a whole (disc and cross alike).
+  auto pressed = [&](BarButton button, const std::function<void()>& draw) {
+    if (nav.highlightedBarButton() != button) return draw();
+    cairo_push_group(cr);
+    draw();
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, 0.3);
+  };
   auto drawItem = [&](const UIBarButtonItem& item, bool leading) {
     const CGColor color = item.isEnabled ? (item.tintColor ? item.tintColor->cgColor() : tint)
                                          : UIColor::tertiaryLabel().cgColor();
@@ -703,22 +713,25 @@ void drawNavigationBar(cairo_t* cr, UINavigationController& nav, const CGRect& b
   };
   const auto& items = top.navigationItem();
   if (items.leftBarButtonItem) {
-    drawItem(*items.leftBarButtonItem, true);
+    pressed(BarButton::leading, [&] { drawItem(*items.leftBarButtonItem, true); });
   } else if (nav.viewControllers().size() > 1 && !items.hidesBackButton) {
-    // The back button: a chevron and the word "Back".
-    const double cy = y + kHeight / 2;
-    cairo_set_line_width(cr, 3);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_move_to(cr, bounds.origin.x + 18, cy - 10);
-    cairo_line_to(cr, bounds.origin.x + 10, cy);
-    cairo_line_to(cr, bounds.origin.x + 18, cy + 10);
-    setColor(cr, tint);
-    cairo_stroke(cr);
-    drawLine(cr, "Back", itemFont, bounds.origin.x + 26, y + (kHeight - itemFont.lineHeight()) / 2,
-             itemFont.lineHeight(), tint);
+    pressed(BarButton::leading, [&] {
+      // The back button: a chevron and the word "Back".
+      const double cy = y + kHeight / 2;
+      cairo_set_line_width(cr, 3);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+      cairo_move_to(cr, bounds.origin.x + 18, cy - 10);
+      cairo_line_to(cr, bounds.origin.x + 10, cy);
+      cairo_line_to(cr, bounds.origin.x + 18, cy + 10);
+      setColor(cr, tint);
+      cairo_stroke(cr);
+      drawLine(cr, "Back", itemFont, bounds.origin.x + 26, y + (kHeight - itemFont.lineHeight()) / 2,
+               itemFont.lineHeight(), tint);
+    });
   }
-  if (items.rightBarButtonItem) drawItem(*items.rightBarButtonItem, false);
+  if (items.rightBarButtonItem)
+    pressed(BarButton::trailing, [&] { drawItem(*items.rightBarButtonItem, false); });
 }
 
 // --- The renderer ----------------------------------------------------------
