@@ -24,6 +24,7 @@ using quartz::CGImagePropertyOrientation;
 
 struct Frames {
   avf::CVPixelBufferRef card, bandedCard, face, smallFace, mrz;
+  quartz::CGImageRef photo1080, photo12MP;  // captured stills, upright, a card held in portrait
   cv::Mat cardGrey, faceGrey, mrzRegionGrey, mrzBandGrey;  // what the plain calls get
 };
 
@@ -42,6 +43,11 @@ const Frames& frames() {
     banded.content = CardContent::bandedFront;
     banded.background = Background::photograph;
     out.bandedCard = toNV12(uprightToSensor(makeCardFrame(banded).bgr));
+    // Photos as the camera delivers them (1920 x 1080 and 4032 x 3024 sensors), turned upright.
+    banded.frameSize = {1080, 1920};
+    out.photo1080 = toCGImage(makeCardFrame(banded).bgr);
+    banded.frameSize = {3024, 4032};
+    out.photo12MP = toCGImage(makeCardFrame(banded).bgr);
 
     // A selfie with the face in the guide circle (outer face 60 % of the
     // frame's width), and one held farther away (45 %).
@@ -91,6 +97,25 @@ void BM_RectangleRequest_Live(benchmark::State& state) { liveRectangleRequest(st
 
 void BM_RectangleRequest_Live_BandedCardOnPhotograph(benchmark::State& state) {
   liveRectangleRequest(state, frames().bandedCard);
+}
+
+// The photo-time request on a captured still (no region of interest, stricter limits).
+void photoRectangleRequest(benchmark::State& state, const quartz::CGImageRef& photo) {
+  for (auto _ : state) {
+    vision::VNImageRequestHandler handler(photo);
+    vision::VNDetectRectanglesRequest r;
+    r.maximumObservations = 1, r.minimumSize = 0.3f, r.minimumConfidence = 0.75f, r.minimumAspectRatio = 0.3f;
+    r.quadratureTolerance = 20;
+    handler.perform({&r});
+    if (r.results().empty()) state.SkipWithError("no rectangle");
+  }
+}
+
+void BM_RectangleRequest_Photo_1920x1080(benchmark::State& state) {
+  photoRectangleRequest(state, frames().photo1080);
+}
+void BM_RectangleRequest_Photo_4032x3024(benchmark::State& state) {
+  photoRectangleRequest(state, frames().photo12MP);
 }
 
 void BM_Plain_CannyFindContours_FullFrame(benchmark::State& state) {
@@ -211,6 +236,14 @@ BENCHMARK(BM_RectangleRequest_Live)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_RectangleRequest_Live_BandedCardOnPhotograph)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_RectangleRequest_Photo_1920x1080)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_RectangleRequest_Photo_4032x3024)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);

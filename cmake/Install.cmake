@@ -8,7 +8,7 @@ install(TARGETS morvik_platform morvik_verify morvik_platform_media morvik_compr
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The plugins the platform library loads on first use sit beside it.
-install(TARGETS morvik_platform_sources morvik_vision_tesseract morvik_platform_render morvik_platform_window LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS morvik_platform_sources morvik_vision_tesseract morvik_vision_docmodel morvik_platform_render morvik_platform_window LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET morvik_vision_faces_avx2)
   install(TARGETS morvik_vision_faces_avx2 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()

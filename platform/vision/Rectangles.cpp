@@ -5,6 +5,7 @@
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
+#include "vision/DocumentModel.h"
 #include "vision/Frame.h"
 
 #ifdef VISION_STEP_ROW_AVX2
@@ -1054,24 +1055,256 @@ bool extendsPastOneSide(const Quad& outer, const Quad& inner, double tolerance, 
   return false;
 }
 
+// ----- The learned localiser --------------------------------------------------------------------
+
+// The four corners of the largest quadrilateral within a convex polygon: the vertex whose removal
+// loses the least area goes, one at a time.
+bool largestInscribedQuad(std::vector<cv::Point2f> hull, Quad& out) {
+  if (hull.size() < 4) return false;
+  const auto cross = [](cv::Point2f a, cv::Point2f b, cv::Point2f c) {
+    return std::abs(double(b.x - a.x) * (c.y - a.y) - double(b.y - a.y) * (c.x - a.x));
+  };
+  while (hull.size() > 4) {
+    std::size_t drop = 0;
+    double least = 1e18;
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+      const std::size_t n = hull.size();
+      const double lost = cross(hull[(i + n - 1) % n], hull[i], hull[(i + 1) % n]);
+      if (lost < least) least = lost, drop = i;
+    }
+    hull.erase(hull.begin() + std::ptrdiff_t(drop));
+  }
+  for (int i = 0; i < 4; ++i) out[std::size_t(i)] = hull[std::size_t(i)];
+  return true;
+}
+
+// Lines fitted to the outline's points along the middle of each side of `q`, intersected: the
+// outline's own corners are rounded by the grid, its sides are not.
+Quad fitSides(const std::vector<cv::Point2f>& outline, const Quad& q, float tolerance) {
+  std::array<Line, 4> lines;
+  for (int e = 0; e < 4; ++e) {
+    const cv::Point2f a = q[std::size_t(e)], b = q[std::size_t((e + 1) % 4)];
+    const double len = dist(a, b);
+    const cv::Point2f d = (b - a) * float(1 / std::max(len, 1e-6)), n(-d.y, d.x);
+    lines[std::size_t(e)] = {a, d};
+    std::vector<cv::Point2f> near;
+    for (const auto& p : outline) {
+      const cv::Point2f v = p - a;
+      const double t = (v.x * d.x + v.y * d.y) / len, off = v.x * n.x + v.y * n.y;
+      if (t > 0.15 && t < 0.85 && std::abs(off) <= tolerance) near.push_back(p);
+    }
+    if (near.size() < 4) continue;
+    cv::Vec4f fit;
+    cv::fitLine(near, fit, cv::DIST_HUBER, 0, 0.01, 0.01);
+    lines[std::size_t(e)] = {{fit[2], fit[3]}, {fit[0], fit[1]}};
+  }
+  Quad fitted;
+  for (int c = 0; c < 4; ++c) {
+    cv::Point2f p;
+    if (!intersect(lines[std::size_t((c + 3) % 4)], lines[std::size_t(c)], p) ||
+        dist(p, q[std::size_t(c)]) > 4 * tolerance)
+      p = q[std::size_t(c)];
+    fitted[std::size_t(c)] = p;
+  }
+  return fitted;
+}
+
+struct ModelDocument {
+  Quad quad;  // oriented full-resolution pixels
+  float confidence;
+  double agreement = 0;  // with the network's view
+  int rank = 0;          // the outline search's own order; outlines fitted to the network's view last
+};
+
+// Limits of the request, in the form the searches use.
+struct Limits {
+  double minLong;  // full-resolution pixels
+  float minAspect, maxAspect, quadrature, minConfidence;
+};
+
+bool withinLimits(const Quad& q, const Limits& l) {
+  const Geometry g = geometry(q);
+  const double aspect = g.shortSide / std::max(g.longSide, 1e-9);
+  return g.longSide >= l.minLong && aspect >= l.minAspect && aspect <= l.maxAspect &&
+         g.maxAngleError <= l.quadrature;
+}
+
+std::vector<Candidate> searchOutlines(detail::Frame& frame, const cv::Rect2f& roi, const Limits& limits,
+                                      std::size_t maximumObservations);
+
+// How well outline `q` (oriented pixels) matches what the network sees around it: the shared share of the
+// two areas on the network's grid, over the outline's neighbourhood only (another document farther
+// away is not this one's error).
+double agreement(const detail::DocumentModelInput& in, const cv::Mat& probabilities, const Quad& q) {
+  constexpr int kSuper = 4, kFine = kSuper * detail::kDocumentModelOutput;
+  const float fx = in.rect.width / kFine, fy = in.rect.height / kFine;
+  cv::Mat drawn = cv::Mat::zeros(kFine, kFine, CV_8U), cover;
+  std::vector<cv::Point> poly;
+  for (const auto& p : q)
+    poly.emplace_back(int(std::lround((p.x - in.rect.x) / fx * 16)),
+                      int(std::lround((p.y - in.rect.y) / fy * 16)));
+  cv::fillConvexPoly(drawn, poly, 255, cv::LINE_8, 4);
+  cv::resize(drawn, cover, probabilities.size(), 0, 0, cv::INTER_AREA);
+  const cv::Rect box = cv::boundingRect(poly);
+  // Around it, a quarter of its size on each side (at least two cells): a box printed on a document has
+  // the document all around it, a document has its surface.
+  const int w = box.width / (16 * kSuper), h = box.height / (16 * kSuper);
+  const int mx = std::max(2, w / 4), my = std::max(2, h / 4);
+  const cv::Rect near =
+      cv::Rect(box.x / (16 * kSuper) - mx, box.y / (16 * kSuper) - my, w + 2 * mx + 1, h + 2 * my + 1) &
+      cv::Rect(0, 0, probabilities.cols, probabilities.rows);
+  double shared = 0, either = 0;
+  for (int y = near.y; y < near.y + near.height; ++y)
+    for (int x = near.x; x < near.x + near.width; ++x) {
+      const float p = probabilities.at<float>(y, x), c = cover.at<std::uint8_t>(y, x) / 255.0f;
+      shared += std::min(p, c), either += std::max(p, c);
+    }
+  return shared / std::max(either, 1e-9);
+}
+
+// The confidence of an outline: the network's view (its agreement, 0 at 0.3, 1 from 0.65: the grid is
+// coarse and its edges soft), confirmed by the image's own steps along the four sides (`support`, as
+// edgeSupport gives it).
+float documentConfidence(double agreement, float support) {
+  return float(std::clamp((agreement - 0.3) / 0.35, 0.0, 1.0)) * (0.7f + 0.3f * support);
+}
+
+// Documents the network sees in the searched part `in` of the frame, as outlines kept when they pass
+// the request's limits: outlines fitted to what the network sees, refined at full resolution, and the
+// outline search's own, whichever matches the network's view best. False when the network sees no
+// document at all (the caller then looks for other rectangles); true with `found` empty when it sees
+// one that no outline within the request's limits matches.
+bool modelDocuments(detail::Frame& frame, const detail::DocumentModelInput& in, const cv::Mat& probabilities,
+                    const cv::Rect2f& roi, const Limits& limits, std::size_t maximumObservations,
+                    std::vector<ModelDocument>& found) {
+  constexpr int kFine = 4 * detail::kDocumentModelOutput;  // outlines are traced on a 4 x finer grid
+  cv::Mat fine, inside;
+  cv::resize(probabilities, fine, {kFine, kFine}, 0, 0, cv::INTER_LINEAR);
+  cv::compare(fine, 0.5, inside, cv::CMP_GT);
+  std::vector<std::vector<cv::Point>> blobs;
+  cv::findContours(inside, blobs, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+  // Fine-grid pixels -> oriented pixels.
+  const float fx = in.rect.width / kFine, fy = in.rect.height / kFine;
+  const auto toOriented = [&](cv::Point2f p) {
+    return cv::Point2f(in.rect.x + p.x * fx, in.rect.y + p.y * fy);
+  };
+  const float cell = std::max(fx, fy) * 4;  // one cell of the network's grid, in oriented pixels
+  const int range = std::max(4, int(std::ceil(0.6 * cell)));
+  bool seen = false;
+  std::vector<ModelDocument> options;
+  for (const auto& blob : blobs) {
+    // Specks: under a hundredth of the part searched.
+    if (cv::contourArea(blob) < 0.01 * kFine * kFine) continue;
+    seen = true;
+    const cv::Rect box = cv::boundingRect(blob);
+    // Cut off by the edge of the part searched: not wholly inside it.
+    if (box.x <= 1 || box.y <= 1 || box.x + box.width >= kFine - 1 || box.y + box.height >= kFine - 1)
+      continue;
+    std::vector<cv::Point2f> outline;
+    cv::Point2f centre(0, 0);
+    for (const auto& p : blob) centre += cv::Point2f(float(p.x) + 0.5f, float(p.y) + 0.5f);
+    centre *= 1.0f / float(blob.size());
+    for (const auto& p : blob) {
+      // Half a pixel outward, to the boundary between inside and outside.
+      cv::Point2f q(float(p.x) + 0.5f, float(p.y) + 0.5f);
+      const cv::Point2f out = q - centre;
+      const float len = std::hypot(out.x, out.y);
+      if (len > 0) q += out * (0.5f / len);
+      outline.push_back(toOriented(q));
+    }
+    std::vector<cv::Point2f> hull;
+    cv::convexHull(outline, hull);
+    Quad q;
+    if (!largestInscribedQuad(hull, q)) continue;
+    // A blob far from four-sided gives no outline of its own.
+    if (std::abs(cv::contourArea(std::vector<cv::Point2f>(q.begin(), q.end()))) <
+        0.75 * cv::contourArea(hull))
+      continue;
+    q = orderCorners({q.begin(), q.end()});
+    q = fitSides(outline, q, 0.75f * cell);
+    if (!isConvex(q)) continue;
+    Quad refined = refine(frame, q, range);
+    if (!isConvex(refined)) refined = q;
+    refined = orderCorners({refined.begin(), refined.end()});
+    if (!withinLimits(refined, limits)) continue;
+    const float support = edgeSupport(frame, refined);
+    // Drawn from the network's view alone, it needs some steps of its own: a stain the network took
+    // for a card has none.
+    if (support < 0.25f) continue;
+    const double a = agreement(in, probabilities, refined);
+    options.push_back({refined, documentConfidence(a, support), a, 1 << 20});
+  }
+  if (!seen) return false;
+  Limits any = limits;
+  any.minConfidence = 0;
+  // One document asked for: the outline search's best only (it skips outlines that could not beat it),
+  // beside the network's own.
+  for (const auto& c : searchOutlines(frame, roi, any, maximumObservations == 1 ? 1 : 0)) {
+    const double a = agreement(in, probabilities, c.quad);
+    options.push_back({c.quad, documentConfidence(a, c.confidence), a, int(options.size())});
+  }
+  // Among the outlines that match the network's view about as well as the best (its soft edges tell
+  // a document from a box printed on it, not one outline of the document from a nearly equal one), the
+  // outline search's own order: outlines fitted to the image's steps first, the network's own last.
+  // (Outlines fitted to the network's view agree with it by construction: they set no bar.)
+  double bestAgreement = 0;
+  for (const auto& o : options)
+    if (o.rank < (1 << 20)) bestAgreement = std::max(bestAgreement, o.agreement);
+  std::stable_sort(options.begin(), options.end(), [&](auto& a, auto& b) {
+    const bool aTop = a.agreement >= bestAgreement - 0.12, bTop = b.agreement >= bestAgreement - 0.12;
+    if (aTop != bTop) return aTop;
+    return aTop ? a.rank < b.rank : a.confidence > b.confidence;
+  });
+  // One answer per document: an outline overlapping a better one by half the smaller's area is the same
+  // document (or a box printed on it).
+  const auto area = [](const Quad& q) {
+    return std::abs(cv::contourArea(std::vector<cv::Point2f>(q.begin(), q.end())));
+  };
+  for (const auto& o : options) {
+    if (o.confidence < limits.minConfidence || o.confidence <= 0) continue;
+    bool same = false;
+    for (const auto& f : found) {
+      std::vector<cv::Point2f> common;
+      const float shared =
+          cv::intersectConvexConvex(std::vector<cv::Point2f>(o.quad.begin(), o.quad.end()),
+                                    std::vector<cv::Point2f>(f.quad.begin(), f.quad.end()), common);
+      same |= shared > 0.5 * std::min(area(o.quad), area(f.quad));
+    }
+    if (!same) found.push_back(o);
+  }
+  return true;
+}
+
+VNRectangleObservation observation(detail::Frame& frame, const Quad& q, float confidence) {
+  VNRectangleObservation o;
+  o.topLeft = frame.normalised(q[0]);
+  o.topRight = frame.normalised(q[1]);
+  o.bottomRight = frame.normalised(q[2]);
+  o.bottomLeft = frame.normalised(q[3]);
+  float minX = 1e9f, minY = 1e9f, maxX = -1e9f, maxY = -1e9f;
+  for (auto& p : q)
+    minX = std::min(minX, p.x), minY = std::min(minY, p.y), maxX = std::max(maxX, p.x),
+    maxY = std::max(maxY, p.y);
+  o.boundingBox = frame.normalisedRect({minX, minY, maxX - minX, maxY - minY});
+  o.confidence = confidence;
+  return o;
+}
+
 }  // namespace
 
-bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) {
-  results_.clear();
-  if (!(minimumAspectRatio >= 0 && minimumAspectRatio <= 1 && maximumAspectRatio >= 0 &&
-        maximumAspectRatio <= 1 && minimumAspectRatio <= maximumAspectRatio && minimumSize >= 0 &&
-        minimumSize <= 1 && minimumConfidence >= 0 && minimumConfidence <= 1 && quadratureTolerance >= 0 &&
-        quadratureTolerance <= 45)) {
-    error = {VNError::Code::invalidArgument, "rectangle request limits out of range"};
-    return false;
-  }
-  const cv::Rect2f roi = frame.roiToOriented(regionOfInterest);
-  if (roi.width < 8 || roi.height < 8) return true;
+namespace {
 
+// The outline search: quadrilaterals on a small copy of the part searched, refined at full resolution,
+// the best-supported largest first. `maximumObservations` 0: all.
+std::vector<Candidate> searchOutlines(detail::Frame& frame, const cv::Rect2f& roi, const Limits& limits,
+                                      std::size_t maximumObservations) {
   const cv::Size os = frame.orientedSize();
+  const double minLong = limits.minLong;
+  const float minimumAspectRatio = limits.minAspect, maximumAspectRatio = limits.maxAspect,
+              quadratureTolerance = limits.quadrature, minimumConfidence = limits.minConfidence;
   const double scale = std::min(1.0, kWorkLongSide / std::max(os.width, os.height));
   const detail::Frame::Crop crop = frame.orientedCrop(roi, scale, true, true);
-  if (crop.image.empty() || crop.image.cols < 8 || crop.image.rows < 8) return true;
+  if (crop.image.empty() || crop.image.cols < 8 || crop.image.rows < 8) return {};
 
   // Grey and, when the image has colour, Cb and Cr: each pixel keeps the gradient of the channel
   // with the strongest step, so a document on a surface of the same grey but another hue has edges.
@@ -1126,8 +1359,6 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     addRegions(c, cv::threshold(c, light, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU));
   }
 
-  const double shortImageSide = std::min(os.width, os.height);
-  const double minLong = std::max(double(minimumSize) * shortImageSide, 16.0);  // full-resolution pixels
   const int range = std::max(4, int(std::ceil(2.5 / std::min(crop.sx, crop.sy))));
 
   std::vector<Candidate> candidates;
@@ -1417,19 +1648,44 @@ bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) 
     if (maximumObservations > 0 && kept.size() >= maximumObservations) break;
   }
 
-  for (const auto& c : kept) {
-    VNRectangleObservation o;
-    o.topLeft = frame.normalised(c.quad[0]);
-    o.topRight = frame.normalised(c.quad[1]);
-    o.bottomRight = frame.normalised(c.quad[2]);
-    o.bottomLeft = frame.normalised(c.quad[3]);
-    float minX = 1e9f, minY = 1e9f, maxX = -1e9f, maxY = -1e9f;
-    for (auto& p : c.quad)
-      minX = std::min(minX, p.x), minY = std::min(minY, p.y), maxX = std::max(maxX, p.x),
-      maxY = std::max(maxY, p.y);
-    o.boundingBox = frame.normalisedRect({minX, minY, maxX - minX, maxY - minY});
-    o.confidence = c.confidence;
-    results_.push_back(o);
+  return kept;
+}
+
+}  // namespace
+
+bool VNDetectRectanglesRequest::performOn(detail::Frame& frame, VNError& error) {
+  results_.clear();
+  if (!(minimumAspectRatio >= 0 && minimumAspectRatio <= 1 && maximumAspectRatio >= 0 &&
+        maximumAspectRatio <= 1 && minimumAspectRatio <= maximumAspectRatio && minimumSize >= 0 &&
+        minimumSize <= 1 && minimumConfidence >= 0 && minimumConfidence <= 1 && quadratureTolerance >= 0 &&
+        quadratureTolerance <= 45)) {
+    error = {VNError::Code::invalidArgument, "rectangle request limits out of range"};
+    return false;
+  }
+  const cv::Rect2f roi = frame.roiToOriented(regionOfInterest);
+  if (roi.width < 8 || roi.height < 8) return true;
+
+  const cv::Size os = frame.orientedSize();
+  const double shortImageSide = std::min(os.width, os.height);
+  const double minLong = std::max(double(minimumSize) * shortImageSide, 16.0);  // full-resolution pixels
+
+  // The network first: where it sees a document, the document is the answer, never a box printed on it
+  // nor a rectangle of the surface around it.
+  const Limits limits{minLong, minimumAspectRatio, maximumAspectRatio, quadratureTolerance,
+                      minimumConfidence};
+  const detail::DocumentModelInput in = detail::documentModelInput(frame, roi);
+  const cv::Mat probabilities = in.planes.empty() ? cv::Mat() : detail::documentProbabilities(in.planes);
+  std::vector<ModelDocument> documents;
+  if (!probabilities.empty() &&
+      modelDocuments(frame, in, probabilities, roi, limits, maximumObservations, documents)) {
+    for (const auto& d : documents) {
+      if (maximumObservations > 0 && results_.size() >= maximumObservations) break;
+      results_.push_back(observation(frame, d.quad, d.confidence));
+    }
+  } else {
+    // No document in sight (or no network): the outline search, for whatever rectangles there are.
+    for (const auto& c : searchOutlines(frame, roi, limits, maximumObservations))
+      results_.push_back(observation(frame, c.quad, c.confidence));
   }
   for (auto& o : results_) detail::keepInImage(o);
   return true;

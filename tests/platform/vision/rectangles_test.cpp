@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fixtures/generators/Generators.h"
+#include "fixtures/generators/HandheldScenes.h"
 #include "morvik/platform/vision.h"
 #include "vision/Frame.h"
 
@@ -215,6 +216,70 @@ TEST(RectangleDetection, AnswersNothingOnRealPhotographsWithoutACard) {
   std::printf("[ figures  ] rectangles: %d answers on %d photographs without a card\n", answered.load(),
               kCases);
   EXPECT_EQ(answered.load(), 0);
+}
+
+// Stills of a phone held over an ID card on a table (light, white, grey, striped, wooden or busy
+// surfaces; light card bodies with bands, hard-edged portraits, barcodes): the live request answers the
+// card, never a box printed on it, and the photo-time request (stricter limits, the whole frame) finds
+// what the live request found. Card-less stills get no answer.
+TEST(RectangleDetection, AnswersTheCardOnHandHeldStillsAndThePhotoRequestFindsItToo) {
+  namespace hh = fixtures::generators::handheld;
+  constexpr int kCards = 40, kCardless = 10;
+  std::mutex m;
+  int eligible = 0, live = 0, wrong = 0, photo = 0, sure = 0, cardlessAnswers = 0;
+  std::vector<int> missed;
+  parallelFor(kCards + kCardless, [&](int i) {
+    const bool withCard = i < kCards;
+    const auto still =
+        hh::makeHandheldStill(hh::kTestSeedsBegin + 700 + std::uint32_t(i), {540, 960}, withCard);
+    VNDetectRectanglesRequest liveRequest, photoRequest;
+    setLiveLimits(liveRequest);
+    photoRequest.maximumObservations = 1, photoRequest.minimumSize = 0.3f,
+    photoRequest.minimumConfidence = 0.75f;
+    photoRequest.minimumAspectRatio = 0.3f, photoRequest.quadratureTolerance = 20;
+    VNImageRequestHandler handler(toNV12(still.bgr));
+    ASSERT_TRUE(handler.perform({&liveRequest, &photoRequest}));
+    const cv::Size size = still.bgr.size();
+    const double tolerance = 0.02 * std::max(size.width, size.height);
+    const auto isCard = [&](const std::vector<VNRectangleObservation>& found) {
+      return !found.empty() && cornerError(cornersInPixels(found[0], size), *still.corners) <= tolerance;
+    };
+    std::lock_guard lock(m);
+    if (!withCard) {
+      cardlessAnswers += !liveRequest.results().empty();
+      return;
+    }
+    // The live request looks inside the central 85 % only: a card reaching past it is no card to it.
+    bool inside = true;
+    for (const auto& c : *still.corners)
+      inside &= c.x > 0.075 * size.width && c.x < 0.925 * size.width && c.y > 0.075 * size.height &&
+                c.y < 0.925 * size.height;
+    if (!inside) return;
+    ++eligible;
+    if (!isCard(liveRequest.results())) {
+      wrong += !liveRequest.results().empty();
+      missed.push_back(i);
+      return;
+    }
+    ++live;
+    sure += liveRequest.results()[0].confidence >= 0.9f;
+    photo += isCard(photoRequest.results());
+  });
+  std::string list;
+  for (int i : missed) list += " " + std::to_string(i);
+  std::printf(
+      "[ figures  ] rectangles, hand-held stills: live request %d/%d right (%d answered something else), "
+      "photo-time request %d/%d of those, confidence >= 0.9 on %d; card-less: %d answers in %d; "
+      "missed:%s\n",
+      live, eligible, wrong, photo, live, sure, cardlessAnswers, kCardless, list.c_str());
+  // Today 20 of the 32 cards inside the region right, 9 other answers (mostly corners more than 2 % off
+  // on white and striped tables, where the card's edge is faint), photo-time 18 of 20. The goal is 95 %
+  // for both: the floors below keep what there is.
+  EXPECT_GE(eligible, 25);
+  EXPECT_GE(live, 18);
+  EXPECT_LE(wrong, 11);
+  EXPECT_GE(photo * 100, live * 85);
+  EXPECT_EQ(cardlessAnswers, 0);
 }
 
 class RectangleLimits : public ::testing::Test {
