@@ -145,40 +145,10 @@ class RecordReader {
   }
   bool binary(json::binary_t&) { return scalar(Scalar::binary); }
 
-  bool start_object(std::size_t) {
-    if (!enter()) return false;
-    if (skipping_ > 0) {
-      ++skipping_;
-      return true;
-    }
-    return openObject();
-  }
-  bool end_object() {
-    --depth_;
-    if (skipping_ > 0) {
-      --skipping_;
-      return true;
-    }
-    closeRecord();
-    return true;
-  }
-  bool start_array(std::size_t) {
-    if (!enter()) return false;
-    if (skipping_ > 0) {
-      ++skipping_;
-      return true;
-    }
-    return openArray();
-  }
-  bool end_array() {
-    --depth_;
-    if (skipping_ > 0) {
-      --skipping_;
-      return true;
-    }
-    closeList();
-    return true;
-  }
+  bool start_object(std::size_t) { return open(&RecordReader::openObject); }
+  bool end_object() { return close(&RecordReader::closeRecord); }
+  bool start_array(std::size_t) { return open(&RecordReader::openArray); }
+  bool end_array() { return close(&RecordReader::closeList); }
   bool key(json::string_t& name) {
     if (skipping_ > 0) return true;
     Frame& frame = frames_.back();
@@ -227,6 +197,24 @@ class RecordReader {
     return frame.field == kNoField ? Slot::nowhere : Slot::field;
   }
 
+  // Inside a skipped value only the brackets are counted; nothing is built.
+  bool open(bool (RecordReader::*opener)()) {
+    if (!enter()) return false;
+    if (skipping_ > 0) {
+      ++skipping_;
+      return true;
+    }
+    return (this->*opener)();
+  }
+  bool close(void (RecordReader::*closer)()) {
+    --depth_;
+    if (skipping_ > 0) {
+      --skipping_;
+      return true;
+    }
+    (this->*closer)();
+    return true;
+  }
   bool enter() {
     if (++depth_ > kMaxJSONNestingDepth) {
       syntaxFailure_ = "The given data nests arrays or objects deeper than " +

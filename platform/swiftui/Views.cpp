@@ -180,6 +180,14 @@ uikit::CGSize HostedTextField::intrinsicContentSize() const {
   return {uikit::UIViewNoIntrinsicMetric, font_.lineHeight() + 2 * inset};
 }
 
+uikit::CGRect HostedTextField::caretRect() const {
+  const auto frame = label_->frame();
+  const CGFloat lh = font_.lineHeight();
+  const CGFloat advance = text_.empty() ? 0 : uikit::textWidth(text_, font_);
+  const CGFloat x = frame.minX() + std::clamp<CGFloat>(advance, 0, std::max<CGFloat>(0, frame.width() - 2));
+  return {{x, frame.minY() + lh * 0.1}, {2, lh * 0.8}};
+}
+
 void HostedTextField::layoutSubviews() {
   UIControl::layoutSubviews();
   CGFloat inset = roundedBorder_ ? kFieldInset : 0;

@@ -383,12 +383,20 @@ void Pass::addIntrinsic(UIView& v) {
   CGSize size;
   CGFloat wrapWidth = std::numeric_limits<CGFloat>::infinity();
   if (label && label->numberOfLines() != 1) {
+    // The width asked for is the whole text's (or the preferred maximum's):
+    // a label gets the room its text needs where there is room. Its current
+    // width only seeds the height, which follows the width it is given
+    // below; asking for the current width would keep a label that was once
+    // laid out narrow (by other metrics, or another text) narrow for good.
+    const CGFloat inf = std::numeric_limits<CGFloat>::infinity();
     if (label->preferredMaxLayoutWidth() > 0) {
       wrapWidth = label->preferredMaxLayoutWidth();
-    } else if (label->bounds().width() > 0) {
-      wrapWidth = label->bounds().width();
+      size = label->sizeThatFits({wrapWidth, inf});
+    } else {
+      size.width = label->sizeThatFits({inf, inf}).width;
+      if (label->bounds().width() > 0) wrapWidth = label->bounds().width();
+      size.height = label->sizeThatFits({wrapWidth, inf}).height;
     }
-    size = label->sizeThatFits({wrapWidth, std::numeric_limits<CGFloat>::infinity()});
   } else {
     size = v.intrinsicContentSize();
   }

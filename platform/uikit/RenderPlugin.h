@@ -18,18 +18,8 @@ class CALayer;
 
 namespace uikit::detail {
 
-// Video a desktop window shows in layers (a camera preview layer's frames),
-// drawn by the renderer as the layer's content, scaled to fill it.
-struct LayerVideo {
-  // The frame to show in `layer` now (valid until the render returns), or
-  // null; `generation` changes whenever the frame does, so a new frame
-  // damages the layer and an unchanged one costs nothing.
-  const NV12Frame* (*frame)(void* context, const quartz::CALayer& layer, std::uint64_t& generation) = nullptr;
-  void* context = nullptr;
-};
-
 struct RenderPlugin {
-  static constexpr int kAbi = 3;
+  static constexpr int kAbi = 4;
   int abi = kAbi;
   void* (*createRenderer)() = nullptr;
   void (*destroyRenderer)(void* renderer) = nullptr;
@@ -41,9 +31,7 @@ struct RenderPlugin {
   double (*textWidth)(const std::string& text, const UIFont& font) = nullptr;
   bool (*drawVideoFrame)(const NV12Frame& frame, const RenderBuffer& into, int x, int y, int width,
                          int height) = nullptr;
-  // The renderer's source of layer video (none by default).
-  void (*setLayerVideo)(void* renderer, const LayerVideo& video) = nullptr;
-  // See ViewRenderer::setVideoFrame (null: no picture); shown before the source's.
+  // See ViewRenderer::setVideoFrame (null: no picture).
   void (*setVideoFrame)(void* renderer, const quartz::CALayer& layer, const NV12Frame* frame) = nullptr;
 };
 

@@ -54,6 +54,11 @@ void UINavigationController::installView(const std::shared_ptr<UIViewController>
   v->setNeedsLayout();
 }
 
+void UINavigationController::setHighlightedBarButton(BarButton button) {
+  checkThread("UINavigationController::setHighlightedBarButton");
+  highlightedBar_ = button;
+}
+
 void UINavigationController::setNavigationBarHidden(bool hidden, bool animated) {
   checkThread("UINavigationController::setNavigationBarHidden");
   (void)animated;

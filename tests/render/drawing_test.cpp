@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <morvik/platform/dispatch.h>
 #include <morvik/platform/quartz.h>
+#include <morvik/platform/swiftui/Views.h>
 #include <morvik/platform/uikit.h>
 #include <morvik/platform/uikit/UIRendering.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -286,6 +288,57 @@ TEST(Drawing, RedrawsOnlyWhatChangedAndMatchesAFullRedraw) {
   EXPECT_GT(inkBefore, 50);
   EXPECT_EQ(inkIn(partial, 20, 140, 220, 220), 0) << "the title is drawn light while pressed";
   button->removeFromSuperview();
+
+  // A hosted text field draws its caret, in the tint, after its text while
+  // it is first responder.
+  auto field = std::make_shared<swiftui::HostedTextField>();
+  field->setTranslatesAutoresizingMaskIntoConstraints(true);
+  field->setFrame(CGRect::make(10, 70, 180, 30));
+  field->setText("ab");
+  field->setTintColor(UIColor::red());
+  root->addSubview(field);
+  renderer.render(*root, 2, partial.buffer());
+  const auto caret = field->caretRect();
+  const int cx = static_cast<int>((10 + caret.midX()) * 2), cy = static_cast<int>((70 + caret.midY()) * 2);
+  EXPECT_GT(caret.minX(), 5) << "after the text";
+  EXPECT_EQ(partial.at(cx, cy), kWhite);
+  field->becomeFirstResponder();
+  ASSERT_FALSE(renderer.render(*root, 2, partial.buffer()).empty());
+  EXPECT_TRUE(near(partial.at(cx, cy), kRed, 60)) << std::hex << partial.at(cx, cy);
+  field->resignFirstResponder();
+  renderer.render(*root, 2, partial.buffer());
+  EXPECT_EQ(partial.at(cx, cy), kWhite);
+  field->removeFromSuperview();
+
+  // A pressed bar item (the Close disc here) is drawn dimmed until released.
+  {
+    auto screen = std::make_shared<uikit::UIViewController>();
+    screen->view()->setBackgroundColor(UIColor::white());
+    screen->navigationItem().leftBarButtonItem =
+        std::make_shared<uikit::UIBarButtonItem>(uikit::UIBarButtonItem::SystemItem::close, nullptr, [] {});
+    auto nav = std::make_shared<uikit::UINavigationController>(screen);
+    nav->view()->setFrame(CGRect::make(0, 0, 200, 100));
+    Pixels bar = blank(*nav->view(), 2);
+    uikit::ViewRenderer barRenderer;
+    auto shade = [&] {  // how dark the disc and its cross are
+      long sum = 0;
+      for (int y = 0; y < 88; ++y)
+        for (int x = 0; x < 100; ++x) {
+          const auto w = bar.at(x, y);
+          sum += 255 - static_cast<int>(std::min({w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0xFF}));
+        }
+      return sum;
+    };
+    barRenderer.render(*nav->view(), 2, bar.buffer());
+    const long normal = shade();
+    nav->setHighlightedBarButton(uikit::UINavigationController::BarButton::leading);
+    ASSERT_FALSE(barRenderer.render(*nav->view(), 2, bar.buffer()).empty());
+    EXPECT_GT(normal, 0);
+    EXPECT_LT(shade(), normal / 2) << "the pressed item is not dimmed";
+    nav->setHighlightedBarButton(uikit::UINavigationController::BarButton::none);
+    barRenderer.render(*nav->view(), 2, bar.buffer());
+    EXPECT_EQ(shade(), normal);
+  }
 
   // Removing a view redraws where it was.
   root->subviews().back()->removeFromSuperview();

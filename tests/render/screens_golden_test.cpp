@@ -199,6 +199,43 @@ TEST_F(ScreensGolden, StepListInEachStateAndPreview) {
   }
 }
 
+// With the drawing's own metrics, a card's title takes the room its text
+// needs (up to what the card leaves free) and wraps between words, on the
+// smallest screen too, whatever the card showed before (every state).
+TEST_F(ScreensGolden, StepTitlesGetTheRoomTheirTextNeeds) {
+  const ScreenSize sizes[] = {kSizes[1], {"320x568", {320, 568}, {20, 0, 0, 0}}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(size.name);
+    showList(size);
+    auto expectWhole = [&](const char* state) {
+      SCOPED_TRACE(state);
+      uikit::snapshotPNG(*window, 1);  // lays the tree out with the plugin's metrics
+      for (const auto& card : Access::cards(*list)) {
+        const auto& title = *card->titleLabel;
+        const std::string text = title.text().value_or("");
+        const auto lines = title.renderedLines();
+        std::string joined;
+        for (const auto& line : lines) joined += (joined.empty() ? "" : " ") + line;
+        EXPECT_EQ(joined, text) << "broken inside a word or cut";
+        // Room: from the label's start to the status icon's (or, hidden, the
+        // chevron's) leading edge, less the gap.
+        const auto labelFrame = title.convert(title.bounds(), card.get());
+        const auto& icon = card->statusIcon->image() ? *card->statusIcon : *card->chevron;
+        const double room = icon.convert(icon.bounds(), card.get()).minX() - 8 - labelFrame.minX();
+        const double needed = uikit::textWidth(text, title.font());
+        EXPECT_GE(title.bounds().width() + 0.5, std::min(needed, room)) << text;
+      }
+    };
+    expectWhole("start");
+    tap("Start");
+    deliverTop(0);
+    nav->popToViewController(list, false);
+    settle();
+    expectWhole("one done");
+    close();
+  }
+}
+
 TEST_F(ScreensGolden, OverlayAndAlertOverTheStepList) {
   for (const auto& size : kSizes) {
     showList(size);

@@ -189,6 +189,32 @@ TEST_F(DemoWindow, DocumentScanThroughPointerAndKeyboard) {
   waitFor([&] { return root->presentedViewController() != nullptr; }, 0.3);
   ASSERT_FALSE(root->presentedViewController()) << "a release outside the button tapped it";
 
+  // The bar's Close item is drawn pressed while pressed; released, it closes the flow.
+  click(scan);
+  ASSERT_TRUE(waitFor([&] { return flow() && button(flow()->viewControllers().front(), "Start"); }, 10));
+  {
+    auto cover = flow();
+    const auto bar =
+        cover->view()->convert(quartz::CGPoint{31, cover->view()->safeAreaInsets().top + 22}, window.get());
+    ASSERT_TRUE(waitFor(
+        [&] {
+          window->layoutIfNeeded();
+          for (auto hit = window->hitTest(bar); hit; hit = hit->superview())
+            if (hit == cover->view()) return true;
+          return false;
+        },
+        10));
+    int x0 = 0, y0 = 0;
+    x.origin(xWindow, x0, y0);
+    x.press(x0 + static_cast<int>(bar.x * kScale), y0 + static_cast<int>(bar.y * kScale));
+    using BarButton = uikit::UINavigationController::BarButton;
+    ASSERT_TRUE(waitFor([&] { return cover->highlightedBarButton() == BarButton::leading; }, 5))
+        << "a pressed bar item is not drawn pressed";
+    x.release();
+    ASSERT_TRUE(waitFor([&] { return !root->presentedViewController(); }, 10));
+    EXPECT_EQ(cover->highlightedBarButton(), BarButton::none);
+  }
+
   click(scan);
   ASSERT_TRUE(waitFor([&] { return flow() && flow()->viewControllers().size() == 1; }, 10));
   auto navigation = flow();

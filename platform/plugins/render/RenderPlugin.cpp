@@ -654,6 +654,7 @@ void hashNavigation(Hasher& h, UINavigationController& nav) {
     if (item) h.add(barItemTitle(*item)), h.add(static_cast<std::uint64_t>(item->isEnabled));
   }
   h.add(static_cast<std::uint64_t>(top.navigationItem().hidesBackButton));
+  h.add(static_cast<std::uint64_t>(nav.highlightedBarButton()));
   h.add(nav.view()->safeAreaInsets().top);
 }
 
@@ -674,6 +675,15 @@ void drawNavigationBar(cairo_t* cr, UINavigationController& nav, const CGRect& b
     drawLine(cr, line, font, bounds.origin.x + (width - w) / 2, y + (kHeight - font.lineHeight()) / 2,
              font.lineHeight(), UIColor::label().cgColor());
   }
+  using BarButton = UINavigationController::BarButton;
+  // A pressed button is drawn dimmed as a whole (disc and cross alike).
+  auto pressed = [&](BarButton button, const std::function<void()>& draw) {
+    if (nav.highlightedBarButton() != button) return draw();
+    cairo_push_group(cr);
+    draw();
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, 0.3);
+  };
   auto drawItem = [&](const UIBarButtonItem& item, bool leading) {
     const CGColor color = item.isEnabled ? (item.tintColor ? item.tintColor->cgColor() : tint)
                                          : UIColor::tertiaryLabel().cgColor();
@@ -703,22 +713,25 @@ void drawNavigationBar(cairo_t* cr, UINavigationController& nav, const CGRect& b
   };
   const auto& items = top.navigationItem();
   if (items.leftBarButtonItem) {
-    drawItem(*items.leftBarButtonItem, true);
+    pressed(BarButton::leading, [&] { drawItem(*items.leftBarButtonItem, true); });
   } else if (nav.viewControllers().size() > 1 && !items.hidesBackButton) {
-    // The back button: a chevron and the word "Back".
-    const double cy = y + kHeight / 2;
-    cairo_set_line_width(cr, 3);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_move_to(cr, bounds.origin.x + 18, cy - 10);
-    cairo_line_to(cr, bounds.origin.x + 10, cy);
-    cairo_line_to(cr, bounds.origin.x + 18, cy + 10);
-    setColor(cr, tint);
-    cairo_stroke(cr);
-    drawLine(cr, "Back", itemFont, bounds.origin.x + 26, y + (kHeight - itemFont.lineHeight()) / 2,
-             itemFont.lineHeight(), tint);
+    pressed(BarButton::leading, [&] {
+      // The back button: a chevron and the word "Back".
+      const double cy = y + kHeight / 2;
+      cairo_set_line_width(cr, 3);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+      cairo_move_to(cr, bounds.origin.x + 18, cy - 10);
+      cairo_line_to(cr, bounds.origin.x + 10, cy);
+      cairo_line_to(cr, bounds.origin.x + 18, cy + 10);
+      setColor(cr, tint);
+      cairo_stroke(cr);
+      drawLine(cr, "Back", itemFont, bounds.origin.x + 26, y + (kHeight - itemFont.lineHeight()) / 2,
+               itemFont.lineHeight(), tint);
+    });
   }
-  if (items.rightBarButtonItem) drawItem(*items.rightBarButtonItem, false);
+  if (items.rightBarButtonItem)
+    pressed(BarButton::trailing, [&] { drawItem(*items.rightBarButtonItem, false); });
 }
 
 // --- The renderer ----------------------------------------------------------
@@ -792,9 +805,8 @@ class Renderer {
     for (auto& [k, s] : scaled_) cairo_surface_destroy(s.surface);
   }
   void invalidate() { items_.clear(), full_ = true; }
-  void setLayerVideo(const uikit::detail::LayerVideo& video) { video_ = video; }
-  // Frames pushed for a layer (ViewRenderer::setVideoFrame) show before the
-  // window's source; each is converted once, in the render that follows.
+  // Frames pushed for a layer (ViewRenderer::setVideoFrame); each is
+  // converted once, in the render that follows.
   void setVideoFrame(const CALayer& layer, const NV12Frame* frame) {
     if (!frame) {
       pushed_.erase(&layer);
@@ -840,7 +852,7 @@ class Renderer {
       return &it->second.frame;
     }
     if (readable) *readable = true;
-    return video_.frame ? video_.frame(video_.context, layer, generation) : nullptr;
+    return nullptr;
   }
   void drawVideo(cairo_t* cr, const CALayer& layer, const CGRect& bounds);
 
@@ -852,7 +864,6 @@ class Renderer {
     std::vector<std::uint8_t> pixels;
     bool used = false;
   };
-  uikit::detail::LayerVideo video_;
   std::unordered_map<const CALayer*, VideoPixels> videoPixels_;
 
   std::unordered_map<const CALayer*, UIView*> views_;
@@ -946,6 +957,9 @@ std::uint64_t Renderer::contentFingerprint(const CALayer& layer, const LayerGeom
     h.add(text->text()), h.add(text->font().value_or(UIFont::systemFont(12)).pointSize());
     h.add(text->textColor().cgColor()), h.add(static_cast<std::uint64_t>(text->isFirstResponder()));
     h.add(text->textContainerInset().top), h.add(text->textContainerInset().left);
+  } else if (auto* input = dynamic_cast<const UITextInput*>(view); input && view->isFirstResponder()) {
+    const CGRect caret = input->caretRect();
+    h.add(caret.minX()), h.add(caret.minY()), h.add(caret.height()), h.add(view->tintColor().cgColor());
   }
   return h.h;
 }
@@ -1307,6 +1321,9 @@ void Renderer::drawContent(cairo_t* cr, const CALayer& layer, const LayerGeometr
     drawTextField(cr, *field, bounds);
   } else if (auto* text = dynamic_cast<const UITextView*>(view)) {
     drawTextView(cr, *text, bounds);
+  } else if (auto* input = dynamic_cast<const UITextInput*>(view); input && view->isFirstResponder()) {
+    const CGRect caret = input->caretRect();
+    drawCaret(cr, *view, caret.minX(), caret.minY(), caret.height());
   }
 }
 
@@ -1534,9 +1551,6 @@ std::vector<CGRect> Renderer::render(UIView& view, double scale, const RenderBuf
 void* createRenderer() { return new Renderer; }
 void destroyRenderer(void* r) { delete static_cast<Renderer*>(r); }
 void invalidateRenderer(void* r) { static_cast<Renderer*>(r)->invalidate(); }
-void setRendererLayerVideo(void* r, const uikit::detail::LayerVideo& video) {
-  static_cast<Renderer*>(r)->setLayerVideo(video);
-}
 void setRendererVideo(void* r, const CALayer& layer, const NV12Frame* frame) {
   static_cast<Renderer*>(r)->setVideoFrame(layer, frame);
 }
@@ -1552,7 +1566,6 @@ const uikit::detail::RenderPlugin kPlugin = [] {
   p.render = renderTree;
   p.textWidth = shapedWidth;
   p.drawVideoFrame = drawNV12;
-  p.setLayerVideo = setRendererLayerVideo;
   p.setVideoFrame = setRendererVideo;
   return p;
 }();

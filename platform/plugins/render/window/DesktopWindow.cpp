@@ -131,6 +131,8 @@ class Window : public std::enable_shared_from_this<Window> {
   CGPoint pointOf(int x, int y) const { return {x / scale_, y / scale_}; }
   void touchBegan(CGPoint p);
   void touchMoved(CGPoint p);
+  // The bar's button under the press is no longer drawn pressed.
+  void releaseBar();
   void touchEnded(CGPoint p);
   void wheel(CGPoint p, double dx, double dy);
   void key(const SDL_KeyboardEvent& key);
@@ -412,6 +414,7 @@ void Window::destroy() {
   renderer_.reset();
   if (sdl_) SDL_DestroyWindow(sdl_);
   sdl_ = nullptr;
+  releaseBar();
   touch_ = {};
   shownSamples_.clear();
 }
@@ -458,6 +461,7 @@ void Window::handle(const SDL_Event& event) {
 void Window::touchBegan(CGPoint p) {
   auto root = view_.lock();
   if (!root) return;
+  releaseBar();
   touch_ = {};
   touch_.down = true;
   touch_.start = touch_.last = p;
@@ -481,7 +485,11 @@ void Window::touchBegan(CGPoint p) {
     } else if (!leading && items.rightBarButtonItem) {
       touch_.barItem = items.rightBarButtonItem;
     }
-    if (touch_.barItem || touch_.back) return;
+    if (touch_.barItem || touch_.back) {
+      nav->setHighlightedBarButton(leading ? UINavigationController::BarButton::leading
+                                           : UINavigationController::BarButton::trailing);
+      return;
+    }
     break;
   }
   for (auto v = hit; v; v = v->superview()) {
@@ -517,6 +525,7 @@ void Window::touchMoved(CGPoint p) {
       touch_.control->sendActions(UIControlEvents::touchCancel);
       touch_.control = nullptr;
     }
+    releaseBar();
     touch_.barItem = nullptr, touch_.back = false, touch_.textInput = nullptr;
   }
   if (touch_.dragging) {
@@ -536,8 +545,13 @@ void Window::touchMoved(CGPoint p) {
   }
 }
 
+void Window::releaseBar() {
+  if (auto nav = touch_.bar.lock()) nav->setHighlightedBarButton(UINavigationController::BarButton::none);
+}
+
 void Window::touchEnded(CGPoint p) {
   touchMoved(p);
+  releaseBar();
   Touch touch = std::move(touch_);
   touch_ = {};
   if (touch.dragging) return;

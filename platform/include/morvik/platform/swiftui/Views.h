@@ -11,6 +11,7 @@
 #include <morvik/platform/swiftui/View.h>
 #include <morvik/platform/uikit/UIControl.h>
 #include <morvik/platform/uikit/UILabel.h>
+#include <morvik/platform/uikit/UITextView.h>
 
 namespace swiftui {
 
@@ -41,7 +42,7 @@ class Text : public detail::PrimitiveView, public Modifiers<Text> {
 
 // The UIKit view behind a TextField: an editable line of text showing its
 // placeholder while empty. type() is how a host or a test types into it.
-class HostedTextField : public uikit::UIControl {
+class HostedTextField : public uikit::UIControl, public uikit::UITextInput {
  public:
   HostedTextField();
   std::string className() const override { return "TextField"; }
@@ -60,6 +61,8 @@ class HostedTextField : public uikit::UIControl {
   const std::shared_ptr<uikit::UILabel>& label() const { return label_; }
 
   bool canBecomeFirstResponder() const override { return true; }
+  // After the text (at the start while the placeholder shows).
+  uikit::CGRect caretRect() const override;
   uikit::CGSize intrinsicContentSize() const override;
   void layoutSubviews() override;
 

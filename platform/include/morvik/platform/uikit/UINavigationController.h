@@ -45,6 +45,13 @@ class UINavigationController : public UIViewController {
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden, bool animated = false);
 
+  // The bar's button a press is on, drawn dimmed until the press lifts, as
+  // the bar's buttons show a press. The leading one is the left item or,
+  // without one, the back button.
+  enum class BarButton { none, leading, trailing };
+  BarButton highlightedBarButton() const { return highlightedBar_; }
+  void setHighlightedBarButton(BarButton button);
+
   void loadView() override;
 
  protected:
@@ -58,6 +65,7 @@ class UINavigationController : public UIViewController {
   void adoptStack();
   std::vector<std::shared_ptr<UIViewController>> stack_;
   bool barHidden_ = false;
+  BarButton highlightedBar_ = BarButton::none;
   std::function<void()> pending_;
   std::uint64_t pendingId_ = 0;
 };

@@ -95,6 +95,16 @@ class UITextView : public UIScrollView, public UITextViewDelegate {
   NSTextContainer textContainer_;
 };
 
+// A view that edits text in a way of its own (not a UITextField or
+// UITextView, which the display knows): where its caret goes, so that the
+// display draws it while the view is first responder.
+class UITextInput {
+ public:
+  virtual ~UITextInput() = default;
+  // The caret at the insertion point, in the view's bounds.
+  virtual CGRect caretRect() const = 0;
+};
+
 class UITextFieldDelegate {
  public:
   virtual ~UITextFieldDelegate() = default;
