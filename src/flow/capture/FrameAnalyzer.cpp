@@ -90,7 +90,7 @@ FrameOutcome FrameAnalyzer::processFrame(const avf::CVPixelBufferRef& buffer, st
   in.settled = settled;
   in.rectangleOK = rectangleOK();
   in.barcodeDetected = flags_.barcodeDetected.load();
-  in.mrzDetected = mrzDetected_;
+  in.mrzDetected = mrzDetected_.load();
   out.good = isGoodDocumentFrame(requirement, in);
   return out;
 }

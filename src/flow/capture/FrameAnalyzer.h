@@ -73,7 +73,7 @@ class FrameAnalyzer {
     std::lock_guard lock(livenessLock_);
     return liveness_;
   }
-  bool mrzDetected() const { return mrzDetected_; }
+  bool mrzDetected() const { return mrzDetected_.load(); }
   bool rectangleOK() const;
   // The five rectangle flags and the stability window's length.
   struct RectangleState {
@@ -105,7 +105,7 @@ class FrameAnalyzer {
   StabilityWindow window_;
   bool rectDetected_ = false, rectAspectOK_ = false, rectFillOK_ = false, rectAngleOK_ = false,
        rectStable_ = false;
-  bool mrzDetected_ = false;
+  std::atomic<bool> mrzDetected_{false};  // read by the main queue between frames
   LivenessMachine liveness_;
   std::atomic<bool> livenessPassed_{false};
   mutable std::mutex livenessLock_;  // the appear-time preparation runs on the main queue
