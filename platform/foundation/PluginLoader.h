@@ -9,7 +9,8 @@ namespace foundation::detail {
 // dlopen()s the plugin with this file name from the folder of the platform
 // library (the build tree and an installation both put it there), then from
 // the loader's path. Null when neither works; the caller says what is missing.
-// Plugins are never unloaded.
+// Plugins are never unloaded. Once the process has begun to exit, nothing is
+// loaded (null), and exit waits for a load in progress.
 void* loadPlugin(const char* fileName);
 
 // The symbol's address in a loaded plugin, or null.
