@@ -6,6 +6,7 @@
 #include <morvik/platform/uikit/UIRendering.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -278,6 +279,18 @@ RealCameraBridge::~RealCameraBridge() {
 }
 
 // ----- Screens ------------------------------------------------------------------------
+
+ScreenPictures::ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
+    const std::string name = entry.path().filename().string();
+    // Only the pictures this demo names ("NN-screen.png").
+    if (name.size() > 7 && std::isdigit(static_cast<unsigned char>(name[0])) &&
+        std::isdigit(static_cast<unsigned char>(name[1])) && name[2] == '-' && entry.path().extension() == ".png") {
+      std::filesystem::remove(entry.path(), ec);
+    }
+  }
+}
 
 void ScreenPictures::take(uikit::UIWindow& window, const std::string& name) {
   if (failed_) return;

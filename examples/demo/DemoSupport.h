@@ -115,7 +115,8 @@ std::shared_ptr<uikit::UIButton> findButton(const std::shared_ptr<uikit::UIView>
 // files are encoded and written on a thread of their own.
 class ScreenPictures {
  public:
-  explicit ScreenPictures(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  // Removes the pictures an earlier run left there, so the folder shows this run only.
+  explicit ScreenPictures(std::filesystem::path folder);
   ~ScreenPictures() { finish(); }
   void take(uikit::UIWindow& window, const std::string& name);
   // Waits for the files; the number written.
