@@ -143,25 +143,10 @@ TEST_F(StepPreviewTest, TheContentCanBeReachedAndNeverRunsUnderTheButtons) {
     SCOPED_TRACE(std::to_string(int(size.width)) + "x" + std::to_string(int(size.height)));
     uikit::UIScreen::main().setBounds({{0, 0}, size});
     show(nullptr);
-    const auto safe = screenfit::safeArea(*window);
     const std::shared_ptr<uikit::UIView> buttons[] = {preview->retakeButton(), preview->acceptButton()};
     const std::shared_ptr<uikit::UIView> content[] = {preview->titleLabel(), preview->stepNameLabel(),
                                                       preview->docNameLabel(), preview->imageContainer()};
-    for (const auto& view : content) {
-      for (const bool bottom : {false, true}) {
-        screenfit::scrollTo(*view, bottom);
-        const auto full = view->convert(view->bounds(), window.get());
-        const auto seen = screenfit::visibleRect(*view, *window);
-        EXPECT_TRUE(safe.contains(seen)) << view->className();
-        EXPECT_NEAR(bottom ? seen.maxY() : seen.minY(), bottom ? full.maxY() : full.minY(), 1e-6)
-            << view->className() << (bottom ? " bottom" : " top") << " out of reach";
-        for (const auto& button : buttons) {
-          EXPECT_TRUE(safe.contains(screenfit::visibleRect(*button, *window)));
-          EXPECT_TRUE(seen.intersection(screenfit::visibleRect(*button, *window)).isEmpty())
-              << view->className() << " under a button";
-        }
-      }
-    }
+    for (const auto& view : content) screenfit::expectReachable(view, *window, buttons, true);
     uikit::UIApplication::shared().disconnect(scene);
     scene.reset();
     settle();

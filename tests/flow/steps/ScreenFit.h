@@ -5,6 +5,8 @@
 
 #include <morvik/platform/uikit.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -41,6 +43,30 @@ inline uikit::CGRect safeArea(const uikit::UIWindow& window) {
   const auto b = window.bounds();
   return {{insets.left, insets.top},
           {b.width() - insets.left - insets.right, b.height() - insets.top - insets.bottom}};
+}
+
+// Scrolls `view` to its top and to its bottom edge: each must come fully into
+// the safe area and lie under none of `buttons` (fixed buttons must also stay
+// in sight meanwhile).
+template <class Buttons>
+void expectReachable(const std::shared_ptr<uikit::UIView>& view, const uikit::UIWindow& window,
+                     const Buttons& buttons, bool buttonsFixed) {
+  const auto safe = safeArea(window);
+  for (const bool bottom : {false, true}) {
+    scrollTo(*view, bottom);
+    const auto full = view->convert(view->bounds(), &window);
+    const auto seen = visibleRect(*view, window);
+    EXPECT_TRUE(safe.contains(seen)) << view->className();
+    EXPECT_NEAR(bottom ? seen.maxY() : seen.minY(), bottom ? full.maxY() : full.minY(), 1e-6)
+        << view->className() << (bottom ? " bottom" : " top") << " out of reach";
+    for (const auto& button : buttons) {
+      if (button == view) continue;
+      if (buttonsFixed) {
+        EXPECT_TRUE(safe.contains(visibleRect(*button, window)));
+      }
+      EXPECT_TRUE(seen.intersection(visibleRect(*button, window)).isEmpty()) << view->className() << " under a button";
+    }
+  }
 }
 
 }  // namespace screenfit

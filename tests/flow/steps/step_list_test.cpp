@@ -96,21 +96,7 @@ TEST_F(StepListTest, EveryCardAndButtonCanBeReachedOnSmallScreensAndLandscape) {
       for (const auto& card : Access::cards(*list)) content.push_back(card);
       const auto safe = screenfit::safeArea(*window);
       for (const auto* views : {&content, &buttons}) {
-        for (const auto& view : *views) {
-          for (const bool bottom : {false, true}) {
-            screenfit::scrollTo(*view, bottom);
-            const auto full = view->convert(view->bounds(), window.get());
-            const auto seen = screenfit::visibleRect(*view, *window);
-            EXPECT_TRUE(safe.contains(seen)) << view->className();
-            EXPECT_NEAR(bottom ? seen.maxY() : seen.minY(), bottom ? full.maxY() : full.minY(), 1e-6)
-                << view->className() << (bottom ? " bottom" : " top") << " out of reach";
-            for (const auto& button : buttons) {
-              if (button == view) continue;
-              EXPECT_TRUE(seen.intersection(screenfit::visibleRect(*button, *window)).isEmpty())
-                  << view->className() << " under a button";
-            }
-          }
-        }
+        for (const auto& view : *views) screenfit::expectReachable(view, *window, buttons, false);
       }
       if (c.fits) {
         EXPECT_NEAR(buttons.back()->convert(buttons.back()->bounds(), window.get()).maxY(), safe.maxY() - 16,
